@@ -1,0 +1,201 @@
+#include "link/MVR_TRX.h"
+
+#include <cstring>
+
+TMVRtrx::TMVRtrx(SerialPlatform& platform) : Serial(platform) {
+  Serial.SetPort(0);
+  Serial.SetBaudRate(11);
+  Serial.SetDataBits(4);
+  Serial.SetParity(0);
+  Serial.SetStopBits(0);
+  Serial.InSize = 1000;
+  Serial.OutSize = 1000;
+}
+
+bool TMVRtrx::Open() {
+  RxState = rsHeader;
+  for (uint8_t ch = 0; ch < kChannelCount; ++ch) ReleaseChannel(ch);
+  return Serial.Open();
+}
+
+void TMVRtrx::Close() {
+  if (Serial.Active) Serial.Close();
+}
+
+void TMVRtrx::SetupPort() {
+  if (InSetup || !SetupUi) return;
+  InSetup = true;
+  do {
+    if (SetupUi->Execute(Serial)) {
+      Serial.Close();
+      SetupUi->GetSettings(Serial);
+      Serial.Open();
+      if (!Serial.Active && !SetupUi->AskChooseAnother()) {
+        SetupUi->Terminate();
+        break;
+      }
+    }
+  } while (!Serial.Active);
+  InSetup = false;
+}
+
+bool TMVRtrx::RegisterChannel(uint8_t channel, TChannelEvent callback, uint8_t* buffer,
+                              uint16_t* lengthWord, uint16_t capacity) {
+  if (channel >= kChannelCount || Buffers[channel] != nullptr || buffer == nullptr) return false;
+  Capacities[channel] = capacity;
+  Buffers[channel] = buffer;
+  LengthRefs[channel] = lengthWord;
+  Callbacks[channel] = callback;
+  if (lengthWord) *lengthWord = 0;
+  return true;
+}
+
+void TMVRtrx::ReleaseChannel(uint8_t channel) {
+  if (channel >= kChannelCount || Buffers[channel] == nullptr) return;
+  AbandonFrameFor(channel);
+  Capacities[channel] = 0;
+  Buffers[channel] = nullptr;
+  LengthRefs[channel] = nullptr;
+  WritePos[channel] = nullptr;
+  Callbacks[channel] = TChannelEvent{};
+}
+
+void TMVRtrx::AbandonFrameFor(uint8_t channel) {
+  if (FrameChannel != channel) return;
+  if (RxState == rsData) RxState = rsSkip;  // BytesLeft still counts the rest of the frame
+  else if (RxState == rsCmdCheck) RxState = rsSkipOne;
+}
+
+void TMVRtrx::Poll() {
+  // A timer tick inside a callback or an error box must not parse bytes out of order.
+  if (inPoll_) return;
+  inPoll_ = true;
+  uint8_t buffer[kMaxFrameSize];
+  for (;;) {
+    const int32_t n = Serial.Read(buffer, sizeof buffer);
+    if (n <= 0) {
+      if (AnswerCountdown > 0)
+        --AnswerCountdown;
+      else
+        RxState = rsHeader;
+      break;
+    }
+    BytesReceived += static_cast<uint32_t>(n);
+    for (int32_t i = 0; i < n; ++i) ReceiveByte(buffer[i]);
+    if (AnswerCountdown > 0) AnswerCountdown = AnswerTimeout;
+  }
+  inPoll_ = false;
+}
+
+void TMVRtrx::Deliver(uint8_t channel) {
+  AnswerCountdown = -1;
+  // Copy first: the callback may release the channel or register it anew.
+  const TChannelEvent callback = Callbacks[channel];
+  callback();
+}
+
+void TMVRtrx::ReceiveByte(uint8_t b) {
+  const uint8_t ch = FrameChannel;
+  switch (RxState) {
+    case rsHeader:
+      FrameChannel = b & 0x0F;
+      if (FrameChannel >= kChannelCount) break;
+      if ((b & 0xF0) == DataFrameTag) {
+        FrameCRC = 0;
+        CRC16Update(FrameCRC, b);
+        RxState = rsLength;
+      } else if ((b & 0xF0) == CommandFrameTag) {
+        RxState = rsCmdValue;
+      }
+      break;
+    case rsLength:
+      FrameLength = static_cast<uint16_t>(b + 1);
+      BytesLeft = static_cast<uint16_t>(b + 3);
+      CRC16Update(FrameCRC, b);
+      if (Buffers[ch] == nullptr || Capacities[ch] < FrameLength) {
+        RxState = rsSkip;
+      } else {
+        WritePos[ch] = Buffers[ch];
+        if (LengthRefs[ch]) *LengthRefs[ch] = 0;
+        RxState = rsData;
+      }
+      break;
+    case rsData:
+      *WritePos[ch]++ = b;
+      CRC16Update(FrameCRC, b);
+      if (--BytesLeft == 0) {
+        if (LengthRefs[ch]) *LengthRefs[ch] = FrameLength;
+        RxState = rsHeader;
+        if (FrameCRC == 0)
+          Deliver(ch);
+        else
+          ++CRCErrors;
+      }
+      break;
+    case rsSkip:
+      if (--BytesLeft == 0) RxState = rsHeader;
+      break;
+    case rsCmdValue:
+      if (Buffers[ch] == nullptr) {
+        RxState = rsSkipOne;
+      } else {
+        Buffers[ch][0] = b;
+        RxState = rsCmdCheck;
+      }
+      break;
+    case rsCmdCheck:
+      RxState = rsHeader;
+      if (b == ((ch | CommandFrameTag) ^ Buffers[ch][0])) {
+        if (LengthRefs[ch]) *LengthRefs[ch] = 1;
+        Deliver(ch);
+      } else {
+        ++CRCErrors;
+      }
+      break;
+    case rsSkipOne:
+    default:
+      RxState = rsHeader;
+      break;
+  }
+}
+
+bool TMVRtrx::CheckTimeout() {
+  if (!AwaitingAnswer || AnswerCountdown != 0) return false;
+  ++Timeouts;
+  AwaitingAnswer = false;
+  return true;
+}
+
+void TMVRtrx::SendFrame(uint8_t channel, const uint8_t* data, uint16_t length) {
+  if (channel >= kChannelCount || length == 0) return;
+  if (length > kMaxFrameData) length = kMaxFrameData;
+  uint8_t frame[kMaxFrameSize];
+  frame[0] = static_cast<uint8_t>(DataFrameTag | channel);
+  frame[1] = static_cast<uint8_t>(length - 1);
+  std::memcpy(frame + 2, data, length);
+  const uint16_t crc = CRC16(frame, length + 2);
+  frame[length + 2] = static_cast<uint8_t>(crc >> 8);
+  frame[length + 3] = static_cast<uint8_t>(crc & 0xFF);
+  Serial.Write(frame, length + 4);
+  AnswerCountdown = AnswerTimeout;
+  AwaitingAnswer = true;
+  BytesSent += static_cast<uint32_t>(length + 4);
+}
+
+void TMVRtrx::SendCommand(uint8_t channel, uint8_t value) {
+  if (channel >= kChannelCount) return;
+  BytesSent += 3;
+  const uint8_t header = static_cast<uint8_t>(CommandFrameTag | channel);
+  const uint8_t frame[3] = {header, value, static_cast<uint8_t>(value ^ header)};
+  Serial.Write(frame, 3);
+  AnswerCountdown = AnswerTimeout;
+  AwaitingAnswer = true;
+}
+
+bool TMVRtrx::LoadSettings(SettingsStore& ini) {
+  Serial.Close();
+  Serial.LoadFromIni(ini, "ComPort");
+  return Serial.Open();
+}
+
+void TMVRtrx::SaveSettings(SettingsStore& ini) { Serial.SaveToIni(ini, "ComPort"); }

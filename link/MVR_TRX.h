@@ -1,0 +1,89 @@
+// The link engine: owns the serial port, the ten channel registrations, the receive state
+// machine, the link-wide answer supervision and the line counters. Passive: the main
+// window's timer drives it through Poll and CheckTimeout.
+#pragma once
+#include <cstdint>
+
+#include "link/CRCs.h"
+#include "platform/SettingsStore.h"
+#include "serial/PortSetupUi.h"
+#include "serial/SerialX.h"
+
+constexpr uint8_t DataFrameTag = 0xF0;
+constexpr uint8_t CommandFrameTag = 0x10;
+constexpr int kChannelCount = 10;
+constexpr int kMaxFrameData = 256;
+constexpr int kMaxFrameSize = kMaxFrameData + 4;
+
+enum : uint8_t {
+  rsHeader = 0,
+  rsLength = 1,
+  rsData = 2,
+  rsSkip = 15,
+  rsCmdValue = 16,
+  rsCmdCheck = 17,
+  rsSkipOne = 31,
+};
+
+// A callback without arguments bound to its owner.
+struct TChannelEvent {
+  void (*Code)(void* owner) = nullptr;
+  void* Owner = nullptr;
+  void operator()() const {
+    if (Code) Code(Owner);
+  }
+};
+
+class TMVRtrx {
+ public:
+  explicit TMVRtrx(SerialPlatform& platform);
+  TMVRtrx(const TMVRtrx&) = delete;
+  TMVRtrx& operator=(const TMVRtrx&) = delete;
+
+  bool Open();
+  bool IsOpen() const { return Serial.Active; }
+  void Close();
+  void SetupPort();
+  bool RegisterChannel(uint8_t channel, TChannelEvent callback, uint8_t* buffer,
+                       uint16_t* lengthWord, uint16_t capacity);
+  void ReleaseChannel(uint8_t channel);
+  void Poll();
+  bool CheckTimeout();
+  void SendFrame(uint8_t channel, const uint8_t* data, uint16_t length);
+  void SendCommand(uint8_t channel, uint8_t value);
+  bool LoadSettings(SettingsStore& ini);
+  void SaveSettings(SettingsStore& ini);
+
+  // Feeds one received byte to the receive state machine.
+  void ReceiveByte(uint8_t b);
+
+  // The dialog, question and end request used by SetupPort; set by the program.
+  PortSetupUi* SetupUi = nullptr;
+
+  TSerialPort Serial;
+  uint8_t RxState = rsHeader;
+  uint8_t* Buffers[kChannelCount] = {};
+  uint16_t* LengthRefs[kChannelCount] = {};
+  uint8_t* WritePos[kChannelCount] = {};
+  uint16_t Capacities[kChannelCount] = {};
+  TChannelEvent Callbacks[kChannelCount] = {};
+  uint16_t FrameLength = 0;
+  uint16_t BytesLeft = 0;
+  uint8_t FrameChannel = 0;
+  uint16_t FrameCRC = 0;
+  int32_t AnswerCountdown = 0;
+  int32_t AnswerTimeout = -1;
+  bool InSetup = false;
+  bool AwaitingAnswer = false;
+  uint32_t BytesSent = 0;
+  uint32_t BytesReceived = 0;
+  uint16_t CRCErrors = 0;
+  uint16_t Timeouts = 0;
+
+ private:
+  // Drops the rest of a frame whose channel was released while it was coming in.
+  void AbandonFrameFor(uint8_t channel);
+  void Deliver(uint8_t channel);
+
+  bool inPoll_ = false;
+};

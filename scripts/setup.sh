@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a fresh Debian 12 machine.
+# Idempotent: packages already present are left alone.
+set -euo pipefail
+
+PACKAGES=(
+  cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev valgrind
+  mingw-w64 g++-mingw-w64-i686 gcc-mingw-w64-i686 mingw-w64-tools
+  wine wine32:i386 xvfb xauth x11-utils imagemagick socat python3
+)
+
+need_install=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  need_install=1
+fi
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    need_install=1
+  fi
+done
+if [ "$need_install" = 1 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${PACKAGES[@]}"
+fi
+echo "setup: all packages present"

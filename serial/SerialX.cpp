@@ -1,0 +1,263 @@
+#include "serial/SerialX.h"
+
+#include <algorithm>
+#include <cstring>
+
+const char* const PortNames[4] = {"COM1", "COM2", "COM3", "COM4"};
+const DWORD BaudRates[16] = {110,   300,   600,   1200,  2400,   4800,   9600,   14400,
+                             19200, 38400, 56000, 57600, 115200, 128000, 230400, 256000};
+const BYTE ParityCodes[5] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
+const BYTE StopBitCodes[3] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
+const BYTE DataBitCounts[5] = {4, 5, 6, 7, 8};
+
+namespace {
+
+void SetDcbFlagWord(DCB& dcb, DWORD flags) {
+  // The bit fields follow BaudRate as one 32-bit word.
+  std::memcpy(reinterpret_cast<char*>(&dcb) + 2 * sizeof(DWORD), &flags, sizeof flags);
+}
+
+bool IsTrailingJunk(unsigned char c) { return c < 32 || c == ' ' || c == '.'; }
+
+}  // namespace
+
+std::string FormatPortError(const std::string& tag, DWORD code, const std::string& systemText) {
+  std::string text = systemText;
+  while (!text.empty() && IsTrailingJunk(static_cast<unsigned char>(text.back())))
+    text.pop_back();
+  return tag + std::to_string(code) + "! " + text;
+}
+
+void ShowPortError(SerialPlatform& platform, const std::string& tag) {
+  const DWORD code = platform.GetLastError();
+  char buffer[256] = {};
+  const DWORD n = platform.FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                          nullptr, code, 0, buffer, sizeof buffer, nullptr);
+  const std::string systemText(buffer, std::min<DWORD>(n, sizeof buffer - 1));
+  platform.ShowErrorBox(FormatPortError(tag, code, systemText));
+}
+
+TSerialPort::TSerialPort(SerialPlatform& platform) : platform_(platform) {}
+
+TSerialPort::~TSerialPort() {
+  Close();
+  ReleaseEvents();
+}
+
+void TSerialPort::SetPort(uint8_t index) {
+  if (Port != index) Port = index;
+}
+void TSerialPort::SetBaudRate(uint8_t index) {
+  if (BaudRate != index) BaudRate = index;
+}
+void TSerialPort::SetParity(uint8_t index) {
+  if (Parity != index) Parity = index;
+}
+void TSerialPort::SetStopBits(uint8_t index) {
+  if (StopBits != index) StopBits = index;
+}
+void TSerialPort::SetDataBits(uint8_t index) {
+  if (DataBits != index) DataBits = index;
+}
+
+void TSerialPort::ReleaseEvents() {
+  if (readOverlapped_.hEvent) platform_.CloseHandle(readOverlapped_.hEvent);
+  if (writeOverlapped_.hEvent) platform_.CloseHandle(writeOverlapped_.hEvent);
+  readOverlapped_ = OVERLAPPED{};
+  writeOverlapped_ = OVERLAPPED{};
+}
+
+bool TSerialPort::Open() {
+  // Step 1: a poll that runs while one of the boxes below is shown reads nothing.
+  Active = false;
+  ReleaseEvents();
+  readPending_ = writePending_ = false;
+  readFilled_ = readOffset_ = 0;
+  writeInFlight_.clear();
+  writeQueued_.clear();
+  readErrorShown_ = writeErrorShown_ = false;
+
+  readOverlapped_.hEvent = platform_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  writeOverlapped_.hEvent = platform_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
+
+  Handle = platform_.CreateFileA(PortNames[Port & 3], GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (Handle == INVALID_HANDLE_VALUE) {
+    ShowPortError(platform_, "Create: ");
+    return Active;
+  }
+
+  COMMTIMEOUTS timeouts{};
+  DCB dcb{};
+  if (!platform_.SetupComm(Handle, static_cast<DWORD>(InSize), static_cast<DWORD>(OutSize))) {
+    ShowPortError(platform_, "Setup: ");
+  } else if (!platform_.GetCommTimeouts(Handle, &timeouts)) {
+    ShowPortError(platform_, "Times: ");
+  } else {
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    if (!platform_.SetCommTimeouts(Handle, &timeouts)) {
+      ShowPortError(platform_, "Timet: ");
+    } else if (!platform_.GetCommState(Handle, &dcb)) {
+      ShowPortError(platform_, "DCBrd: ");
+    } else {
+      dcb.DCBlength = 28;
+      dcb.BaudRate = BaudRates[BaudRate & 15];
+      SetDcbFlagWord(dcb, kDcbFlagWord);
+      dcb.ByteSize = DataBitCounts[std::min<uint8_t>(DataBits, 4)];
+      dcb.Parity = ParityCodes[std::min<uint8_t>(Parity, 4)];
+      dcb.StopBits = StopBitCodes[std::min<uint8_t>(StopBits, 2)];
+      if (platform_.SetCommState(Handle, &dcb))
+        Active = true;
+      else
+        ShowPortError(platform_, "DCBwr: ");
+    }
+  }
+
+  if (!Active && !platform_.CloseHandle(Handle)) ShowPortError(platform_, "Crese: ");
+  if (!Active) ReleaseEvents();
+  return Active;
+}
+
+void TSerialPort::ReportReadError() {
+  if (readErrorShown_) return;
+  readErrorShown_ = true;
+  ShowPortError(platform_, "Receive: ");
+}
+
+void TSerialPort::ReportWriteError(const char* tag) {
+  if (writeErrorShown_) return;
+  writeErrorShown_ = true;
+  ShowPortError(platform_, tag);
+}
+
+int32_t TSerialPort::Read(void* buffer, int32_t count) {
+  if (!Active || count <= 0) return 0;
+  CollectWrite();
+  if (!Active) return 0;
+
+  if (readFilled_ == 0) {
+    DWORD n = 0;
+    if (readPending_) {
+      // Harvest the read that an earlier call left pending; never start a second one.
+      if (!platform_.GetOverlappedResult(Handle, &readOverlapped_, &n, FALSE)) {
+        if (platform_.GetLastError() == ERROR_IO_INCOMPLETE) return 0;
+        readPending_ = false;
+        ReportReadError();
+        return 0;
+      }
+      readPending_ = false;
+    } else if (!platform_.ReadFile(Handle, readBuffer_, kReadChunk, &n, &readOverlapped_)) {
+      if (platform_.GetLastError() == ERROR_IO_PENDING) {
+        readPending_ = true;
+        return 0;
+      }
+      ReportReadError();
+      return 0;
+    }
+    readErrorShown_ = false;
+    readFilled_ = std::min<DWORD>(n, kReadChunk);
+    readOffset_ = 0;
+  }
+
+  const DWORD take = std::min<DWORD>(readFilled_, static_cast<DWORD>(count));
+  std::memcpy(buffer, readBuffer_ + readOffset_, take);
+  readOffset_ += take;
+  readFilled_ -= take;
+  return static_cast<int32_t>(take);
+}
+
+void TSerialPort::Write(const void* buffer, int32_t count) {
+  if (!Active || count <= 0) return;
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  writeQueued_.insert(writeQueued_.end(), bytes, bytes + count);
+  CollectWrite();
+  StartNextWrite();
+}
+
+// Finishes the write in flight if the device has completed it.
+void TSerialPort::CollectWrite() {
+  if (!writePending_) return;
+  DWORD n = 0;
+  if (platform_.GetOverlappedResult(Handle, &writeOverlapped_, &n, FALSE)) {
+    writePending_ = false;
+    if (n != writeInFlight_.size())
+      ReportWriteError("Transmit#: ");
+    else
+      writeErrorShown_ = false;
+    writeInFlight_.clear();
+  } else if (platform_.GetLastError() != ERROR_IO_INCOMPLETE) {
+    writePending_ = false;
+    writeInFlight_.clear();
+    ReportWriteError("Transmit: ");
+  }
+  if (!writePending_) StartNextWrite();
+}
+
+// One write in flight at a time keeps the bytes in the order of the Write calls.
+void TSerialPort::StartNextWrite() {
+  while (Active && !writePending_ && !writeQueued_.empty()) {
+    writeInFlight_.swap(writeQueued_);
+    writeQueued_.clear();
+    DWORD n = 0;
+    const DWORD size = static_cast<DWORD>(writeInFlight_.size());
+    if (platform_.WriteFile(Handle, writeInFlight_.data(), size, &n, &writeOverlapped_)) {
+      if (n != size)
+        ReportWriteError("Transmit#: ");
+      else
+        writeErrorShown_ = false;
+      writeInFlight_.clear();
+    } else if (platform_.GetLastError() == ERROR_IO_PENDING) {
+      writePending_ = true;
+    } else {
+      writeInFlight_.clear();
+      ReportWriteError("Transmit: ");
+    }
+  }
+}
+
+void TSerialPort::Close() {
+  if (!Active) return;
+  Active = false;
+  // A pending operation writes into its OVERLAPPED during CloseHandle: cancel and collect
+  // it first.
+  if (readPending_ || writePending_) {
+    platform_.CancelIo(Handle);
+    DWORD n = 0;
+    if (readPending_) platform_.GetOverlappedResult(Handle, &readOverlapped_, &n, TRUE);
+    if (writePending_) platform_.GetOverlappedResult(Handle, &writeOverlapped_, &n, TRUE);
+    readPending_ = writePending_ = false;
+  }
+  readFilled_ = readOffset_ = 0;
+  writeInFlight_.clear();
+  writeQueued_.clear();
+  if (!platform_.CloseHandle(Handle)) ShowPortError(platform_, "Close: ");
+  ReleaseEvents();
+}
+
+void TSerialPort::LoadFromIni(SettingsStore& ini, const std::string& section) {
+  auto clamp = [](int64_t v, int64_t lo, int64_t hi) {
+    return static_cast<int32_t>(std::max(lo, std::min(hi, v)));
+  };
+  SetPort(static_cast<uint8_t>(
+      clamp(static_cast<int64_t>(ini.ReadInteger(section, "ComPort", 1)) - 1, 0, 3)));
+  SetBaudRate(static_cast<uint8_t>(clamp(ini.ReadInteger(section, "BaudRate", 6), 0, 15)));
+  SetDataBits(static_cast<uint8_t>(clamp(ini.ReadInteger(section, "DataBits", 4), 0, 4)));
+  SetParity(static_cast<uint8_t>(clamp(ini.ReadInteger(section, "Parity", 0), 0, 4)));
+  SetStopBits(static_cast<uint8_t>(clamp(ini.ReadInteger(section, "StopBits", 0), 0, 2)));
+  InSize = clamp(ini.ReadInteger(section, "InSize", 1000), 1000, 60000);
+  OutSize = clamp(ini.ReadInteger(section, "OutSize", 1000), 1000, 60000);
+}
+
+void TSerialPort::SaveToIni(SettingsStore& ini, const std::string& section) const {
+  ini.WriteInteger(section, "ComPort", Port + 1);
+  ini.WriteInteger(section, "BaudRate", BaudRate);
+  ini.WriteInteger(section, "Databits", DataBits);
+  ini.WriteInteger(section, "Parity", Parity);
+  ini.WriteInteger(section, "Stopbits", StopBits);
+  ini.WriteInteger(section, "InSize", InSize);
+  ini.WriteInteger(section, "OutSize", OutSize);
+}

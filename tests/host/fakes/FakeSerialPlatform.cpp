@@ -1,0 +1,193 @@
+#include "tests/host/fakes/FakeSerialPlatform.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+const HANDLE kDevice = reinterpret_cast<HANDLE>(0x42);
+}
+
+bool FakeSerialPlatform::Fail(const std::string& step) {
+  calls.push_back(step);
+  auto it = failures.find(step);
+  if (it == failures.end()) return false;
+  lastError_ = it->second;
+  return true;
+}
+
+size_t FakeSerialPlatform::CallCount(const std::string& name) const {
+  return static_cast<size_t>(std::count(calls.begin(), calls.end(), name));
+}
+
+void FakeSerialPlatform::Receive(const std::vector<uint8_t>& bytes) {
+  incoming.insert(incoming.end(), bytes.begin(), bytes.end());
+}
+
+void FakeSerialPlatform::CompleteWrites() {
+  for (auto& w : writes_) {
+    if (w.done) continue;
+    // The bytes are taken from the caller's buffer only now, as a real device does.
+    wire.insert(wire.end(), w.buffer, w.buffer + w.count);
+    w.done = true;
+  }
+}
+
+HANDLE FakeSerialPlatform::CreateEventA(void*, BOOL, BOOL, LPCSTR) {
+  calls.push_back("CreateEventA");
+  HANDLE h = reinterpret_cast<HANDLE>(nextHandle_++);
+  handles_.insert(h);
+  ++openHandles;
+  return h;
+}
+
+HANDLE FakeSerialPlatform::CreateFileA(LPCSTR name, DWORD access, DWORD share, void*,
+                                       DWORD disposition, DWORD flags, HANDLE) {
+  lastDeviceName = name;
+  if (Fail("CreateFileA")) return INVALID_HANDLE_VALUE;
+  if (!devices.count(name) || access != (GENERIC_READ | GENERIC_WRITE) || share != 0 ||
+      disposition != OPEN_EXISTING || flags != FILE_FLAG_OVERLAPPED) {
+    lastError_ = ERROR_FILE_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  handles_.insert(kDevice);
+  ++openHandles;
+  return kDevice;
+}
+
+BOOL FakeSerialPlatform::SetupComm(HANDLE, DWORD in, DWORD out) {
+  if (Fail("SetupComm")) return FALSE;
+  lastInQueue = in;
+  lastOutQueue = out;
+  return TRUE;
+}
+
+BOOL FakeSerialPlatform::GetCommTimeouts(HANDLE, COMMTIMEOUTS* t) {
+  if (Fail("GetCommTimeouts")) return FALSE;
+  *t = COMMTIMEOUTS{11, 12, 13, 14, 15};
+  return TRUE;
+}
+
+BOOL FakeSerialPlatform::SetCommTimeouts(HANDLE, COMMTIMEOUTS* t) {
+  if (Fail("SetCommTimeouts")) return FALSE;
+  lastTimeouts = *t;
+  return TRUE;
+}
+
+BOOL FakeSerialPlatform::GetCommState(HANDLE, DCB* dcb) {
+  if (Fail("GetCommState")) return FALSE;
+  std::memset(dcb, 0xA5, sizeof *dcb);  // the device's own values, kept where not set
+  dcb->XonChar = 0x11;
+  dcb->XoffChar = 0x13;
+  return TRUE;
+}
+
+BOOL FakeSerialPlatform::SetCommState(HANDLE, DCB* dcb) {
+  if (Fail("SetCommState")) return FALSE;
+  lastState = *dcb;
+  return TRUE;
+}
+
+BOOL FakeSerialPlatform::ReadFile(HANDLE, LPVOID buffer, DWORD count, DWORD* done,
+                                  OVERLAPPED* ov) {
+  if (Fail("ReadFile")) return FALSE;
+  for (auto& r : reads_)
+    if (r.ov == ov) {  // a second read on an OVERLAPPED still in use corrupts it
+      lastError_ = ERROR_INVALID_PARAMETER;
+      boxes.push_back("FAKE: read issued while one is pending");
+      return FALSE;
+    }
+  *done = 0;
+  if (incoming.empty() && readsPendWhenEmpty) {
+    reads_.push_back({ov, static_cast<uint8_t*>(buffer), count});
+    lastError_ = ERROR_IO_PENDING;
+    return FALSE;
+  }
+  const DWORD n = std::min<DWORD>(count, static_cast<DWORD>(incoming.size()));
+  std::memcpy(buffer, incoming.data(), n);
+  incoming.erase(incoming.begin(), incoming.begin() + n);
+  *done = n;
+  return TRUE;
+}
+
+BOOL FakeSerialPlatform::WriteFile(HANDLE, LPCVOID buffer, DWORD count, DWORD* done,
+                                   OVERLAPPED* ov) {
+  if (Fail("WriteFile")) return FALSE;
+  *done = 0;
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  if (writesPend) {
+    writes_.push_back({ov, bytes, count, false});
+    lastError_ = ERROR_IO_PENDING;
+    return FALSE;
+  }
+  wire.insert(wire.end(), bytes, bytes + count);
+  *done = count - std::min(count, shortWriteBy);
+  return TRUE;
+}
+
+BOOL FakeSerialPlatform::GetOverlappedResult(HANDLE, OVERLAPPED* ov, DWORD* done, BOOL wait) {
+  if (Fail("GetOverlappedResult")) return FALSE;
+  for (auto it = reads_.begin(); it != reads_.end(); ++it) {
+    if (it->ov != ov) continue;
+    if (incoming.empty()) {
+      if (wait) {  // only Close waits, after CancelIo
+        reads_.erase(it);
+        lastError_ = ERROR_OPERATION_ABORTED;
+        return FALSE;
+      }
+      lastError_ = ERROR_IO_INCOMPLETE;
+      return FALSE;
+    }
+    const DWORD n = std::min<DWORD>(it->count, static_cast<DWORD>(incoming.size()));
+    std::memcpy(it->buffer, incoming.data(), n);
+    incoming.erase(incoming.begin(), incoming.begin() + n);
+    reads_.erase(it);
+    *done = n;
+    return TRUE;
+  }
+  for (auto it = writes_.begin(); it != writes_.end(); ++it) {
+    if (it->ov != ov) continue;
+    if (!it->done && wait) CompleteWrites();
+    if (!it->done) {
+      lastError_ = ERROR_IO_INCOMPLETE;
+      return FALSE;
+    }
+    *done = it->count;
+    writes_.erase(it);
+    return TRUE;
+  }
+  lastError_ = ERROR_INVALID_PARAMETER;
+  return FALSE;
+}
+
+BOOL FakeSerialPlatform::CancelIo(HANDLE) {
+  calls.push_back("CancelIo");
+  return TRUE;
+}
+
+BOOL FakeSerialPlatform::CloseHandle(HANDLE h) {
+  const bool isDevice = h == kDevice;
+  if (isDevice && Fail("CloseHandle")) return FALSE;
+  if (!isDevice) calls.push_back("CloseEvent");
+  if (isDevice && (!reads_.empty() || std::any_of(writes_.begin(), writes_.end(),
+                                                  [](const PendingWrite& w) { return !w.done; })))
+    boxes.push_back("FAKE: device closed with I/O pending");
+  if (!handles_.erase(h)) {
+    lastError_ = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  --openHandles;
+  return TRUE;
+}
+
+DWORD FakeSerialPlatform::FormatMessageA(DWORD, LPCVOID, DWORD id, DWORD, LPSTR buffer,
+                                         DWORD size, void*) {
+  static const std::map<DWORD, std::string> texts = {
+      {2, "File not found.\r\n"}, {5, "Access denied. \r\n"}, {87, "Invalid parameter...\r\n"},
+      {31, "A device attached to the system is not functioning.\r\n"}};
+  auto it = texts.find(id);
+  if (it == texts.end() || size == 0) return 0;
+  const DWORD n = std::min<DWORD>(size - 1, static_cast<DWORD>(it->second.size()));
+  std::memcpy(buffer, it->second.data(), n);
+  buffer[n] = 0;
+  return n;
+}

@@ -1,0 +1,74 @@
+// A serial device in memory that behaves like the real one under Wine: a read with
+// nothing queued pends and completes later; writes may pend; any step can fail.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "serial/SerialPlatform.h"
+
+class FakeSerialPlatform : public SerialPlatform {
+ public:
+  // Devices that exist; CreateFileA of any other name fails with error 2.
+  std::set<std::string> devices{"COM1", "COM2", "COM3", "COM4"};
+  // Step name ("SetupComm", "ReadFile", ...) -> error number it fails with.
+  std::map<std::string, DWORD> failures;
+  // Bytes the peer has sent that the port has not read yet.
+  std::vector<uint8_t> incoming;
+  // Bytes that reached the line, in order.
+  std::vector<uint8_t> wire;
+  bool writesPend = false;       // WriteFile returns pending; complete with CompleteWrites()
+  bool readsPendWhenEmpty = true;
+  DWORD shortWriteBy = 0;        // a write that completes at once reports this many bytes less
+
+  std::vector<std::string> boxes;
+  std::vector<std::string> calls;  // every call, by name
+  DCB lastState{};
+  COMMTIMEOUTS lastTimeouts{};
+  DWORD lastInQueue = 0, lastOutQueue = 0;
+  std::string lastDeviceName;
+  int openHandles = 0;  // device and event handles not yet closed
+
+  void Receive(const std::vector<uint8_t>& bytes);
+  void CompleteWrites();
+  size_t CallCount(const std::string& name) const;
+
+  HANDLE CreateEventA(void*, BOOL, BOOL, LPCSTR) override;
+  HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void*, DWORD disposition,
+                     DWORD flags, HANDLE) override;
+  BOOL SetupComm(HANDLE, DWORD in, DWORD out) override;
+  BOOL GetCommTimeouts(HANDLE, COMMTIMEOUTS* t) override;
+  BOOL SetCommTimeouts(HANDLE, COMMTIMEOUTS* t) override;
+  BOOL GetCommState(HANDLE, DCB* dcb) override;
+  BOOL SetCommState(HANDLE, DCB* dcb) override;
+  BOOL ReadFile(HANDLE, LPVOID buffer, DWORD count, DWORD* done, OVERLAPPED* ov) override;
+  BOOL WriteFile(HANDLE, LPCVOID buffer, DWORD count, DWORD* done, OVERLAPPED* ov) override;
+  BOOL GetOverlappedResult(HANDLE, OVERLAPPED* ov, DWORD* done, BOOL wait) override;
+  BOOL CancelIo(HANDLE) override;
+  BOOL CloseHandle(HANDLE h) override;
+  DWORD GetLastError() override { return lastError_; }
+  DWORD FormatMessageA(DWORD, LPCVOID, DWORD id, DWORD, LPSTR buffer, DWORD size,
+                       void*) override;
+  void ShowErrorBox(const std::string& text) override { boxes.push_back(text); }
+
+ private:
+  bool Fail(const std::string& step);
+  struct PendingRead {
+    OVERLAPPED* ov;
+    uint8_t* buffer;
+    DWORD count;
+  };
+  struct PendingWrite {
+    OVERLAPPED* ov;
+    const uint8_t* buffer;
+    DWORD count;
+    bool done;
+  };
+  std::vector<PendingRead> reads_;
+  std::vector<PendingWrite> writes_;
+  std::set<HANDLE> handles_;
+  DWORD lastError_ = 0;
+  uintptr_t nextHandle_ = 0x100;
+};
