@@ -1,0 +1,227 @@
+"""Wine test bed: the project's own Wine prefix, a fresh pty pair per test with COM1 wired
+to one end, the device simulator on the other, and Win32 programs run as real processes.
+
+Output of Wine programs goes to files, never pipes: Wine's helper processes inherit pipes
+and keep them open.
+"""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+class Failure(Exception):
+    pass
+
+
+def check(cond, what):
+    if not cond:
+        raise Failure(what)
+    print("ok:", what, flush=True)
+
+
+class WineEnv:
+    """The prefix lives in the build folder, never in ~/.wine."""
+
+    def __init__(self, build_dir=None, win32_dir=None, host_dir=None):
+        self.build_dir = os.path.abspath(build_dir or os.environ.get("MVR_BUILD", os.path.join(ROOT, "build")))
+        self.win32_dir = os.path.abspath(win32_dir or os.path.join(self.build_dir, "win64"))
+        self.host_dir = os.path.abspath(host_dir or os.path.join(self.build_dir, "host"))
+        self.prefix = os.path.join(self.build_dir, "wineprefix")
+        # COM1 points here for good; each test makes this link name a fresh pty.
+        self.com1_link = os.path.join(self.build_dir, "com1")
+        self.env = dict(os.environ)
+        self.env.update({
+            "WINEPREFIX": self.prefix,
+            "WINEARCH": "win64",
+            "WINEDEBUG": os.environ.get("WINEDEBUG", "-all"),
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        })
+
+    def exe(self, relpath):
+        return os.path.join(self.win32_dir, relpath)
+
+    def wine(self, args, timeout=120, out=None, check_rc=False):
+        """Runs a Wine program to its end; returns (rc, output text)."""
+        fd, path = tempfile.mkstemp(prefix="wineout", suffix=".txt")
+        os.close(fd)
+        try:
+            with open(path, "wb") as f:
+                p = subprocess.Popen(["wine"] + list(args), env=self.env, stdout=f, stderr=subprocess.STDOUT,
+                                     stdin=subprocess.DEVNULL)
+                try:
+                    rc = p.wait(timeout=timeout)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+                    rc = None
+            with open(path, "rb") as f:
+                text = f.read().decode("utf-8", "replace")
+        finally:
+            os.unlink(path)
+        if out:
+            with open(out, "w") as f:
+                f.write(text)
+        if check_rc and rc != 0:
+            raise Failure("%s exited with %s:\n%s" % (args, rc, text))
+        return rc, text
+
+    def start(self, args, log_path):
+        """Starts a Wine program in the background, its output in log_path."""
+        f = open(log_path, "wb")
+        p = subprocess.Popen(["wine"] + list(args), env=self.env, stdout=f, stderr=subprocess.STDOUT,
+                             stdin=subprocess.DEVNULL)
+        f.close()
+        return p
+
+    def wineserver(self, *args):
+        subprocess.run(["wineserver"] + list(args), env=self.env, check=False)
+
+    def reg_add(self, key, name, value, kind="REG_SZ"):
+        self.wine(["reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f"], check_rc=True)
+
+    def reg_delete(self, key, name=None):
+        args = ["reg", "delete", key, "/f"] if name is None else ["reg", "delete", key, "/v", name, "/f"]
+        self.wine(args)
+
+    def reg_query(self, key, name=None):
+        """Returns the value's data as text, or None when it is missing."""
+        args = ["reg", "query", key] + (["/v", name] if name else [])
+        rc, text = self.wine(args)
+        if rc != 0:
+            return None
+        if name is None:
+            return text
+        for line in text.splitlines():
+            parts = line.split(None, 2)
+            if len(parts) >= 2 and parts[0].lower() == name.lower():
+                return parts[2].strip() if len(parts) == 3 else ""
+        return None
+
+    def ensure_prefix(self):
+        marker = os.path.join(self.prefix, ".mvr-ready")
+        if os.path.exists(marker):
+            return
+        if os.path.exists(self.prefix):
+            shutil.rmtree(self.prefix)
+        os.makedirs(self.build_dir, exist_ok=True)
+        t0 = time.time()
+        self.wine(["wineboot", "--init"], timeout=300)
+        self.wineserver("-w")
+        # Virtual desktop: without a window manager destroying a shown window costs ~2 s.
+        self.reg_add(r"HKCU\Software\Wine\Explorer", "Desktop", "Default")
+        self.reg_add(r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")
+        self.reg_add(r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", 0, "REG_DWORD")
+        self.reg_add(r"HKLM\Software\Wine\Ports", "COM1", self.com1_link)
+        self.wineserver("-k")
+        self.wineserver("-w")
+        open(marker, "w").close()
+        print("wine prefix ready in %.1f s" % (time.time() - t0), flush=True)
+
+    def end_all(self, timeout=30):
+        """Waits for every process of the prefix; kills what is left after timeout."""
+        p = subprocess.Popen(["wineserver", "-w"], env=self.env)
+        try:
+            p.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.wineserver("-k")
+            p.wait()
+
+
+class PtyPair:
+    """A fresh socat pty pair: one end where COM1 points, the other for the simulator."""
+
+    def __init__(self, env, name="dev"):
+        self.com_end = env.com1_link
+        self.dev_end = os.path.join(env.build_dir, "pty-" + name)
+        self.proc = None
+
+    def __enter__(self):
+        for path in (self.com_end, self.dev_end):
+            if os.path.lexists(path):
+                os.unlink(path)
+        self.proc = subprocess.Popen(
+            ["socat", "pty,raw,echo=0,link=" + self.com_end, "pty,raw,echo=0,link=" + self.dev_end],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while not (os.path.exists(self.com_end) and os.path.exists(self.dev_end)):
+            if time.time() > deadline or self.proc.poll() is not None:
+                raise Failure("socat did not create the pty pair")
+            time.sleep(0.02)
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait()
+
+
+class Simulator:
+    """The device simulator on the far pty end, logging decoded frames and raw bytes."""
+
+    def __init__(self, env, pty, args=(), name="sim"):
+        self.exe = os.path.join(env.host_dir, "tools", "mvrsim", "mvrsim")
+        self.pty = pty
+        self.args = list(args)
+        self.workdir = tempfile.mkdtemp(prefix="mvrsim-" + name + "-")
+        self.log = os.path.join(self.workdir, "frames.log")
+        self.raw_log = os.path.join(self.workdir, "raw.log")
+        self.proc = None
+
+    def __enter__(self):
+        self.proc = subprocess.Popen([self.exe, "--port", self.pty.dev_end, "--log", self.log,
+                                      "--raw-log", self.raw_log] + self.args,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=open(os.path.join(self.workdir, "stderr.log"), "wb"))
+        deadline = time.time() + 5
+        while not os.path.exists(self.log) and time.time() < deadline:
+            time.sleep(0.02)
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+        if exc[0] is None:
+            shutil.rmtree(self.workdir, ignore_errors=True)
+        else:
+            print("simulator logs kept in", self.workdir, file=sys.stderr)
+
+    def frames(self):
+        with open(self.log) as f:
+            return [line.rstrip("\n") for line in f if line.strip()]
+
+    def raw_bytes(self):
+        """Every byte the simulator received, in order."""
+        data = bytearray()
+        if os.path.exists(self.raw_log):
+            with open(self.raw_log) as f:
+                for line in f:
+                    data.extend(bytes.fromhex("".join(line.split()[-1:]) if False else line.replace(" ", "").strip()))
+        return bytes(data)
+
+
+def main_wrapper(test):
+    """Runs test(env) and turns a Failure into exit code 1 with its message."""
+    import argparse
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default=None)
+    ap.add_argument("--win32", default=None)
+    ap.add_argument("--host", default=None)
+    args = ap.parse_args()
+    env = WineEnv(args.build, args.win32, args.host)
+    env.ensure_prefix()
+    try:
+        test(env)
+    except Failure as e:
+        print("FAILED:", e, flush=True)
+        sys.exit(1)
+    print("PASSED", flush=True)
