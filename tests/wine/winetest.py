@@ -30,15 +30,22 @@ class WineEnv:
 
     def __init__(self, build_dir=None, win32_dir=None, host_dir=None):
         self.build_dir = os.path.abspath(build_dir or os.environ.get("MVR_BUILD", os.path.join(ROOT, "build")))
-        self.win32_dir = os.path.abspath(win32_dir or os.path.join(self.build_dir, "win64"))
+        # Machines that cannot execute 32-bit x86 code run the x86_64 build of the same
+        # sources under 64-bit Wine; scripts/wine-arch.sh decides.
+        self.arch = os.environ.get("MVR_WINE_ARCH") or subprocess.run(
+            [os.path.join(ROOT, "scripts", "wine-arch.sh")], capture_output=True, text=True).stdout.strip()
+        self.win32_dir = os.path.abspath(win32_dir or os.path.join(
+            self.build_dir, "win32" if self.arch == "win32" else "win64"))
+        self.loader = "/usr/lib/wine/wine" if self.arch == "win32" else "/usr/lib/wine/wine64"
         self.host_dir = os.path.abspath(host_dir or os.path.join(self.build_dir, "host"))
-        self.prefix = os.path.join(self.build_dir, "wineprefix")
+        self.prefix = os.path.join(self.build_dir, "wineprefix-" + self.arch)
         # COM1 points here for good; each test makes this link name a fresh pty.
         self.com1_link = os.path.join(self.build_dir, "com1")
         self.env = dict(os.environ)
         self.env.update({
             "WINEPREFIX": self.prefix,
-            "WINEARCH": "win64",
+            "WINEARCH": self.arch,
+            "WINELOADER": self.loader,
             "WINEDEBUG": os.environ.get("WINEDEBUG", "-all"),
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
         })
@@ -52,7 +59,7 @@ class WineEnv:
         os.close(fd)
         try:
             with open(path, "wb") as f:
-                p = subprocess.Popen(["wine"] + list(args), env=self.env, stdout=f, stderr=subprocess.STDOUT,
+                p = subprocess.Popen([self.loader] + list(args), env=self.env, stdout=f, stderr=subprocess.STDOUT,
                                      stdin=subprocess.DEVNULL)
                 try:
                     rc = p.wait(timeout=timeout)
@@ -74,13 +81,13 @@ class WineEnv:
     def start(self, args, log_path):
         """Starts a Wine program in the background, its output in log_path."""
         f = open(log_path, "wb")
-        p = subprocess.Popen(["wine"] + list(args), env=self.env, stdout=f, stderr=subprocess.STDOUT,
+        p = subprocess.Popen([self.loader] + list(args), env=self.env, stdout=f, stderr=subprocess.STDOUT,
                              stdin=subprocess.DEVNULL)
         f.close()
         return p
 
     def wineserver(self, *args):
-        subprocess.run(["wineserver"] + list(args), env=self.env, check=False)
+        subprocess.run(["/usr/lib/wine/wineserver"] + list(args), env=self.env, check=False)
 
     def reg_add(self, key, name, value, kind="REG_SZ"):
         self.wine(["reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f"], check_rc=True)
@@ -125,7 +132,7 @@ class WineEnv:
 
     def end_all(self, timeout=30):
         """Waits for every process of the prefix; kills what is left after timeout."""
-        p = subprocess.Popen(["wineserver", "-w"], env=self.env)
+        p = subprocess.Popen(["/usr/lib/wine/wineserver", "-w"], env=self.env)
         try:
             p.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -225,3 +232,10 @@ def main_wrapper(test):
         print("FAILED:", e, flush=True)
         sys.exit(1)
     print("PASSED", flush=True)
+
+
+if __name__ == "__main__":
+    # `winetest.py --init`: creates the prefix (the fixture every Wine test needs).
+    if "--init" in sys.argv:
+        sys.argv.remove("--init")
+        main_wrapper(lambda env: None)
