@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds everything into build/: the host build (portable core, simulator, host tests, with
+# ASan/UBSan), the libFuzzer build (clang), the i686 product build of MVRServ.exe and, on
+# machines that cannot execute 32-bit code, the x86_64 build the Wine tests run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+B=$ROOT/build
+JOBS=$(nproc)
+ARCH=$(scripts/wine-arch.sh)
+WINDIR=$B/win32
+[ "$ARCH" = win64 ] && WINDIR=$B/win64
+
+cmake -S . -B "$B/win32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$B/win32" -j"$JOBS"
+if [ "$ARCH" = win64 ]; then
+  cmake -S . -B "$B/win64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw.cmake \
+    -DMVR_MINGW_PREFIX=x86_64-w64-mingw32 -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$B/win64" -j"$JOBS"
+fi
+
+CC=clang CXX=clang++ cmake -S . -B "$B/fuzz" -DMVR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$B/fuzz" -j"$JOBS" --target receive_fuzz
+
+cmake -S . -B "$B/host" -DMVR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+  -DMVR_WIN32_DIR="$WINDIR" -DMVR_FUZZ_DIR="$B/fuzz" >/dev/null
+cmake --build "$B/host" -j"$JOBS"
+echo "build: done (Wine tests use $WINDIR)"
