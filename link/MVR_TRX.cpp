@@ -1,5 +1,6 @@
 #include "link/MVR_TRX.h"
 
+#include <algorithm>
 #include <cstring>
 
 TMVRtrx::TMVRtrx(SerialPlatform& platform) : Serial(platform) {
@@ -62,8 +63,21 @@ void TMVRtrx::ReleaseChannel(uint8_t channel) {
 
 void TMVRtrx::AbandonFrameFor(uint8_t channel) {
   if (FrameChannel != channel) return;
-  if (RxState == rsData) RxState = rsSkip;  // BytesLeft still counts the rest of the frame
-  else if (RxState == rsCmdCheck) RxState = rsSkipOne;
+  switch (RxState) {
+    case rsLength:  // how much to skip is known only from the length byte
+      frameAbandoned_ = true;
+      break;
+    case rsData:  // BytesLeft still counts the rest of the frame
+      RxState = rsSkip;
+      break;
+    case rsCmdValue:
+      RxState = rsSkip;
+      BytesLeft = 2;
+      break;
+    case rsCmdCheck:
+      RxState = rsSkipOne;
+      break;
+  }
 }
 
 void TMVRtrx::Poll() {
@@ -81,10 +95,34 @@ void TMVRtrx::Poll() {
       break;
     }
     BytesReceived += static_cast<uint32_t>(n);
-    for (int32_t i = 0; i < n; ++i) ReceiveByte(buffer[i]);
+    ReceiveBlock(buffer, buffer + n);
     if (AnswerCountdown > 0) AnswerCountdown = AnswerTimeout;
   }
   inPoll_ = false;
+}
+
+// ReceiveByte for a block, with the bulk of a frame taken in runs: the data bytes before a
+// frame's last byte and the bytes of a skipped frame can neither end a frame nor call out.
+void TMVRtrx::ReceiveBlock(const uint8_t* p, const uint8_t* end) {
+  while (p < end) {
+    if (RxState == rsData && BytesLeft > 1) {
+      const size_t run = std::min<size_t>(BytesLeft - 1u, static_cast<size_t>(end - p));
+      uint8_t*& out = WritePos[FrameChannel];
+      std::memcpy(out, p, run);
+      out += run;
+      uint16_t crc = FrameCRC;
+      for (const uint8_t* q = p + run; p < q; ++p) CRC16Update(crc, *p);
+      FrameCRC = crc;
+      BytesLeft = static_cast<uint16_t>(BytesLeft - run);
+    } else if (RxState == rsSkip && BytesLeft > 0) {
+      const size_t run = std::min<size_t>(BytesLeft, static_cast<size_t>(end - p));
+      p += run;
+      BytesLeft = static_cast<uint16_t>(BytesLeft - run);
+      if (BytesLeft == 0) RxState = rsHeader;
+    } else {
+      ReceiveByte(*p++);
+    }
+  }
 }
 
 void TMVRtrx::Deliver(uint8_t channel) {
@@ -102,6 +140,7 @@ void TMVRtrx::ReceiveByte(uint8_t b) {
       if (FrameChannel >= kChannelCount) break;
       if ((b & 0xF0) == DataFrameTag) {
         FrameCRC = 0;
+        frameAbandoned_ = false;
         CRC16Update(FrameCRC, b);
         RxState = rsLength;
       } else if ((b & 0xF0) == CommandFrameTag) {
@@ -112,7 +151,7 @@ void TMVRtrx::ReceiveByte(uint8_t b) {
       FrameLength = static_cast<uint16_t>(b + 1);
       BytesLeft = static_cast<uint16_t>(b + 3);
       CRC16Update(FrameCRC, b);
-      if (Buffers[ch] == nullptr || Capacities[ch] < FrameLength) {
+      if (frameAbandoned_ || Buffers[ch] == nullptr || Capacities[ch] < FrameLength) {
         RxState = rsSkip;
       } else {
         WritePos[ch] = Buffers[ch];

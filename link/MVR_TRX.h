@@ -84,6 +84,9 @@ class TMVRtrx {
   // Drops the rest of a frame whose channel was released while it was coming in.
   void AbandonFrameFor(uint8_t channel);
   void Deliver(uint8_t channel);
+  void ReceiveBlock(const uint8_t* p, const uint8_t* end);
 
   bool inPoll_ = false;
+  // The channel of the data frame whose length byte is awaited was released meanwhile.
+  bool frameAbandoned_ = false;
 };

@@ -84,6 +84,7 @@ bool TSerialPort::Open() {
                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) {
     ShowPortError(platform_, "Create: ");
+    ReleaseEvents();
     return Active;
   }
 

@@ -1,1 +1,515 @@
+#include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "link/MVR_TRX.h"
+#include "tests/host/fakes/FakeSerialPlatform.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const Bytes kAbc = {0xF3, 0x02, 0x61, 0x62, 0x63, 0xA1, 0x3A};
+
+Bytes DataFrame(uint8_t ch, const std::string& text) {
+  Bytes f = {static_cast<uint8_t>(DataFrameTag | ch), static_cast<uint8_t>(text.size() - 1)};
+  f.insert(f.end(), text.begin(), text.end());
+  const uint16_t crc = CRC16(f.data(), static_cast<int32_t>(f.size()));
+  f.push_back(static_cast<uint8_t>(crc >> 8));
+  f.push_back(static_cast<uint8_t>(crc));
+  return f;
+}
+
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A channel owner: its buffer is exactly capacity + 2 bytes, so ASan sees any overrun.
+struct Client {
+  Bytes buf;
+  uint16_t len = 0xBEEF;
+  int calls = 0;
+  std::vector<Bytes> got;
+  std::function<void()> onFrame;
+
+  static void Arrived(void* owner) {
+    auto* c = static_cast<Client*>(owner);
+    ++c->calls;
+    c->got.emplace_back(c->buf.begin(), c->buf.begin() + c->len);
+    if (c->onFrame) c->onFrame();
+  }
+  TChannelEvent Event() { return TChannelEvent{&Arrived, this}; }
+  std::string Text(size_t i) const { return std::string(got.at(i).begin(), got.at(i).end()); }
+};
+
+struct Link : ::testing::Test {
+  FakeSerialPlatform p;
+  TMVRtrx trx{p};
+
+  Link() {
+    trx.AnswerTimeout = 16;
+    EXPECT_TRUE(trx.Open());
+  }
+  void TearDown() override {
+    for (const auto& b : p.boxes) EXPECT_NE(b.rfind("FAKE:", 0), 0u) << b;
+  }
+  bool Reg(uint8_t ch, Client& c, uint16_t capacity) {
+    c.buf.assign(capacity + 2u, 0xCC);
+    return trx.RegisterChannel(ch, c.Event(), c.buf.data(), &c.len, capacity);
+  }
+  void Feed(const Bytes& b) {
+    p.Receive(b);
+    trx.Poll();
+  }
+  void FeedBytes(const Bytes& b, size_t from = 0, size_t to = SIZE_MAX) {
+    for (size_t i = from; i < b.size() && i < to; ++i) trx.ReceiveByte(b[i]);
+  }
+};
+
+TEST_F(Link, RegisterChannelRules) {
+  Client a, b;
+  EXPECT_TRUE(Reg(3, a, 3));
+  EXPECT_EQ(a.len, 0);  // zeroed on registration
+  EXPECT_FALSE(Reg(3, b, 256));
+  EXPECT_EQ(b.len, 0xBEEF);
+  EXPECT_FALSE(Reg(10, b, 256));
+  EXPECT_FALSE(Reg(0xFF, b, 256));
+  EXPECT_EQ(b.len, 0xBEEF);
+  Feed(kAbc);
+  EXPECT_EQ(a.calls, 1);  // the first registration stays in force
+  EXPECT_EQ(b.calls, 0);
+
+  trx.ReleaseChannel(3);
+  trx.ReleaseChannel(3);  // a free channel is left alone
+  EXPECT_TRUE(Reg(3, b, 256));
+  Feed(kAbc);
+  EXPECT_EQ(a.calls, 1);
+  EXPECT_EQ(b.calls, 1);
+}
+
+TEST_F(Link, OpenFreesEveryChannelAndReleaseAboveNineDoesNothing) {
+  Client c[kChannelCount], again[kChannelCount];
+  for (uint8_t ch = 0; ch < kChannelCount; ++ch) ASSERT_TRUE(Reg(ch, c[ch], 8));
+  trx.ReleaseChannel(10);
+  trx.ReleaseChannel(0xFF);
+  for (uint8_t ch = 0; ch < kChannelCount; ++ch) {
+    EXPECT_FALSE(Reg(ch, again[ch], 8));
+    Feed(DataFrame(ch, "x"));
+    EXPECT_EQ(c[ch].calls, 1) << int(ch);
+  }
+  trx.Close();
+  ASSERT_TRUE(trx.Open());
+  for (uint8_t ch = 0; ch < kChannelCount; ++ch) EXPECT_TRUE(Reg(ch, again[ch], 8));
+  Feed(DataFrame(9, "y"));
+  EXPECT_EQ(c[9].calls, 1);
+  EXPECT_EQ(again[9].calls, 1);
+}
+
+TEST_F(Link, SendFrameAndCommandBytes) {
+  const Bytes data(300, 0x5A);
+  trx.SendFrame(3, data.data(), 0);
+  trx.SendFrame(10, data.data(), 3);
+  trx.SendCommand(10, 0x41);
+  EXPECT_TRUE(p.wire.empty());
+  EXPECT_EQ(trx.BytesSent, 0u);
+  EXPECT_EQ(trx.AnswerCountdown, 0);
+  EXPECT_FALSE(trx.AwaitingAnswer);
+
+  const uint8_t abc[] = {'a', 'b', 'c'};
+  trx.SendFrame(3, abc, 3);
+  EXPECT_EQ(p.wire, kAbc);
+  EXPECT_EQ(trx.BytesSent, 7u);
+  EXPECT_EQ(trx.AnswerCountdown, 16);
+  EXPECT_TRUE(trx.AwaitingAnswer);
+
+  p.wire.clear();
+  trx.SendFrame(5, data.data(), 300);  // cut to 256
+  ASSERT_EQ(p.wire.size(), 260u);
+  EXPECT_EQ(p.wire[0], 0xF5);
+  EXPECT_EQ(p.wire[1], 0xFF);
+  EXPECT_EQ(Bytes(p.wire.begin() + 2, p.wire.begin() + 258), Bytes(256, 0x5A));
+  EXPECT_EQ(CRC16(p.wire.data(), 260), 0);
+  EXPECT_EQ(trx.BytesSent, 267u);
+
+  p.wire.clear();
+  trx.SendFrame(0, data.data(), 1);
+  EXPECT_EQ(p.wire, DataFrame(0, "Z"));
+  EXPECT_EQ(p.wire[1], 0x00);
+
+  p.wire.clear();
+  trx.SendCommand(2, 0x41);
+  EXPECT_EQ(p.wire, (Bytes{0x12, 0x41, 0x53}));
+  EXPECT_EQ(trx.BytesSent, 275u);
+
+  // A closed port writes nothing, yet the counters and the supervision go on.
+  trx.Close();
+  p.calls.clear();
+  trx.AnswerCountdown = -1;
+  trx.AwaitingAnswer = false;
+  trx.SendCommand(0, 0x00);
+  EXPECT_TRUE(p.calls.empty());
+  EXPECT_EQ(trx.BytesSent, 278u);
+  EXPECT_EQ(trx.AnswerCountdown, 16);
+  EXPECT_TRUE(trx.AwaitingAnswer);
+}
+
+TEST_F(Link, DataFrameIsDeliveredWithItsCrcBytes) {
+  Client a, big;
+  ASSERT_TRUE(Reg(3, a, 3));
+  ASSERT_TRUE(Reg(4, big, 256));
+  trx.SendCommand(3, 1);
+  Feed(kAbc);
+  ASSERT_EQ(a.calls, 1);
+  EXPECT_EQ(a.len, 3);
+  EXPECT_EQ(a.buf, (Bytes{0x61, 0x62, 0x63, 0xA1, 0x3A}));
+  EXPECT_EQ(trx.AnswerCountdown, -1);
+  EXPECT_EQ(trx.BytesReceived, 7u);
+  EXPECT_EQ(trx.CRCErrors, 0);
+
+  const std::string longest(256, 'q');
+  Feed(DataFrame(4, longest));
+  ASSERT_EQ(big.calls, 1);
+  EXPECT_EQ(big.len, 256);
+  EXPECT_EQ(big.Text(0), longest);
+}
+
+TEST_F(Link, FramesNobodyTakesAreSkippedWhole) {
+  Client small, inner;
+  ASSERT_TRUE(Reg(4, inner, 16));
+  // The skipped frame carries a complete frame for channel 4 as its data: it must not be seen.
+  const Bytes tail = DataFrame(4, "Z");
+  const Bytes wrapped = DataFrame(3, "ww" + std::string(tail.begin(), tail.end()));
+  const Bytes cases[] = {kAbc, wrapped};
+  for (int capacity : {-1, 2}) {  // channel 3 free, then too small
+    if (capacity >= 0) {
+      ASSERT_TRUE(Reg(3, small, static_cast<uint16_t>(capacity)));
+    }
+    for (const Bytes& frame : cases) {
+      FeedBytes(frame, 0, frame.size() - 1);
+      EXPECT_EQ(trx.RxState, rsSkip);
+      FeedBytes(frame, frame.size() - 1);
+      EXPECT_EQ(trx.RxState, rsHeader);
+    }
+    Feed(DataFrame(4, "ok"));
+  }
+  EXPECT_EQ(small.calls, 0);
+  EXPECT_EQ(small.len, 0);
+  EXPECT_EQ(small.buf, Bytes(4, 0xCC));
+  ASSERT_EQ(inner.calls, 2);
+  EXPECT_EQ(inner.Text(1), "ok");
+  EXPECT_EQ(trx.CRCErrors, 0);
+}
+
+TEST_F(Link, BadCrcIsCountedNotDelivered) {
+  Client a;
+  ASSERT_TRUE(Reg(3, a, 3));
+  trx.SendCommand(3, 1);
+  Bytes bad = kAbc;
+  bad[6] = 0x3B;
+  Feed(bad);
+  EXPECT_EQ(trx.CRCErrors, 1);
+  EXPECT_EQ(a.calls, 0);
+  EXPECT_EQ(a.len, 3);
+  EXPECT_EQ(a.buf, (Bytes{0x61, 0x62, 0x63, 0xA1, 0x3B}));
+  EXPECT_EQ(trx.AnswerCountdown, 15);  // still running
+  EXPECT_FALSE(trx.CheckTimeout());
+
+  trx.CRCErrors = 65535;
+  Feed(bad);
+  EXPECT_EQ(trx.CRCErrors, 0);
+  Feed(kAbc);
+  EXPECT_EQ(a.calls, 1);
+}
+
+TEST_F(Link, CommandAnswers) {
+  Client a, d;
+  ASSERT_TRUE(Reg(2, a, 256));
+  ASSERT_TRUE(Reg(4, d, 16));
+  trx.SendCommand(2, 0x41);
+  Feed({0x12, 0x41, 0x53});
+  ASSERT_EQ(a.calls, 1);
+  EXPECT_EQ(a.len, 1);
+  EXPECT_EQ(a.buf[0], 0x41);
+  EXPECT_EQ(trx.AnswerCountdown, -1);
+
+  trx.SendCommand(2, 0x41);
+  a.len = 7;
+  a.buf[0] = 0;
+  Feed({0x12, 0x41, 0x54});
+  EXPECT_EQ(a.calls, 1);
+  EXPECT_EQ(trx.CRCErrors, 1);
+  EXPECT_EQ(a.buf[0], 0x41);
+  EXPECT_EQ(a.len, 7);
+  EXPECT_EQ(trx.AnswerCountdown, 15);
+
+  // For a free channel the whole answer is dropped, even a check byte that looks like a header.
+  trx.ReleaseChannel(2);
+  Feed(Cat({0x12, 0x41, 0x53, 0x12, 0xE6, 0xF4}, DataFrame(4, "ok")));
+  EXPECT_EQ(trx.CRCErrors, 1);
+  ASSERT_EQ(d.calls, 1);
+  EXPECT_EQ(d.Text(0), "ok");
+}
+
+TEST_F(Link, JunkIsDroppedAndFramesComeInOrder) {
+  Client a, b;
+  ASSERT_TRUE(Reg(3, a, 8));
+  ASSERT_TRUE(Reg(5, b, 8));
+  std::vector<std::string> order;
+  a.onFrame = [&] { order.push_back("a" + a.Text(a.got.size() - 1)); };
+  b.onFrame = [&] { order.push_back("b" + b.Text(b.got.size() - 1)); };
+  Feed(Cat(Cat(Cat({0xFA, 0x25, 0x00, 0x1B, 0xFF, 0x1A}, kAbc), DataFrame(5, "de")),
+           DataFrame(3, "f")));
+  EXPECT_EQ(order, (std::vector<std::string>{"aabc", "bde", "af"}));
+  EXPECT_EQ(trx.CRCErrors, 0);
+}
+
+TEST_F(Link, SplitFrameSurvivesOnlyWhileAnAnswerIsAwaited) {
+  Client outer, inner;
+  ASSERT_TRUE(Reg(3, outer, 16));
+  ASSERT_TRUE(Reg(4, inner, 16));
+  // Parsed from its third byte on, this frame holds a complete frame for channel 4.
+  const Bytes tail = DataFrame(4, "Z");
+  const Bytes frame = DataFrame(3, std::string(tail.begin(), tail.end()));
+  const Bytes head(frame.begin(), frame.begin() + 2), rest(frame.begin() + 2, frame.end());
+
+  trx.SendCommand(3, 1);
+  Feed(head);
+  EXPECT_EQ(trx.AnswerCountdown, 15);
+  Feed(rest);
+  EXPECT_EQ(outer.calls, 1);
+  EXPECT_EQ(inner.calls, 0);
+
+  // Countdown stopped by that answer: the next split frame is abandoned.
+  Feed(head);
+  Feed(rest);
+  EXPECT_EQ(outer.calls, 1);
+  EXPECT_EQ(inner.calls, 1);
+
+  // Countdown run out: likewise.
+  trx.SendCommand(3, 1);
+  for (int i = 0; i < 16; ++i) trx.Poll();
+  ASSERT_EQ(trx.AnswerCountdown, 0);
+  Feed(head);
+  Feed(rest);
+  EXPECT_EQ(outer.calls, 1);
+  EXPECT_EQ(inner.calls, 2);
+}
+
+TEST_F(Link, AnswerCountdownAndTimeouts) {
+  EXPECT_FALSE(trx.CheckTimeout());  // nothing sent yet
+  trx.SendCommand(1, 1);
+  for (int i = 1; i <= 16; ++i) {
+    EXPECT_FALSE(trx.CheckTimeout());
+    trx.Poll();  // the fake's read pends: still exactly one empty read per Poll
+    EXPECT_EQ(trx.AnswerCountdown, 16 - i);
+  }
+  EXPECT_TRUE(trx.CheckTimeout());
+  EXPECT_EQ(trx.Timeouts, 1);
+  EXPECT_FALSE(trx.CheckTimeout());
+  for (int i = 0; i < 5; ++i) trx.Poll();
+  EXPECT_EQ(trx.AnswerCountdown, 0);
+  EXPECT_FALSE(trx.CheckTimeout());
+  EXPECT_EQ(p.CallCount("ReadFile"), 1u);  // one read left pending, harvested since
+
+  // A reply before the run-out: no time-out for that send.
+  Client a;
+  ASSERT_TRUE(Reg(1, a, 4));
+  trx.SendCommand(1, 1);
+  for (int i = 0; i < 10; ++i) trx.Poll();
+  Feed({0x11, 0x01, 0x10});
+  EXPECT_EQ(trx.AnswerCountdown, -1);
+  for (int i = 0; i < 30; ++i) {
+    trx.Poll();
+    EXPECT_FALSE(trx.CheckTimeout());
+  }
+
+  // Bytes that keep coming postpone the time-out; a big burst costs one tick only.
+  trx.SendCommand(1, 1);
+  for (int i = 0; i < 40; ++i) {
+    Feed({0x00});
+    EXPECT_EQ(trx.AnswerCountdown, 15);
+  }
+  Feed(Bytes(600, 0x00));
+  EXPECT_EQ(trx.AnswerCountdown, 15);
+  for (int i = 0; i < 14; ++i) trx.Poll();
+  EXPECT_FALSE(trx.CheckTimeout());
+  trx.Poll();
+  trx.Timeouts = 65535;
+  EXPECT_TRUE(trx.CheckTimeout());
+  EXPECT_EQ(trx.Timeouts, 0);
+  EXPECT_EQ(trx.BytesReceived, 3u + 40u + 600u);
+}
+
+// The set-up dialog as a script: each Execute answers OK or Cancel in turn.
+struct ScriptedUi : PortSetupUi {
+  TMVRtrx* trx;
+  std::vector<bool> ok;
+  std::vector<uint8_t> ports;
+  std::vector<bool> another;
+  bool reenter = false;
+  int executes = 0, gets = 0, asks = 0, terminates = 0;
+
+  explicit ScriptedUi(TMVRtrx& t) : trx(&t) {}
+  bool Execute(TSerialPort&) override {
+    if (executes >= static_cast<int>(ok.size())) throw std::runtime_error("dialog shown again");
+    ++executes;
+    if (reenter) trx->SetupPort();  // a client's call while the dialog runs
+    return ok[executes - 1];
+  }
+  void GetSettings(TSerialPort& port) override { port.SetPort(ports.at(gets++)); }
+  bool AskChooseAnother() override { return another.at(asks++); }
+  void Terminate() override { ++terminates; }
+};
+
+TEST_F(Link, SetupPortLoop) {
+  trx.SetupPort();  // no dialog: nothing happens
+  EXPECT_TRUE(trx.IsOpen());
+
+  ScriptedUi ui(trx);
+  trx.SetupUi = &ui;
+  ui.reenter = true;
+  ui.ok = {true};
+  ui.ports = {1};
+  trx.SetupPort();
+  EXPECT_EQ(ui.executes, 1);  // the nested call returned at once
+  EXPECT_TRUE(trx.IsOpen());
+  EXPECT_EQ(p.lastDeviceName, "COM2");
+  EXPECT_FALSE(trx.InSetup);
+
+  // OK with a port that can't open: Yes shows the dialog again.
+  ui = ScriptedUi(trx);
+  p.devices.erase("COM3");
+  ui.ok = {true, true};
+  ui.ports = {2, 0};
+  ui.another = {true};
+  trx.SetupPort();
+  EXPECT_EQ(ui.executes, 2);
+  EXPECT_EQ(ui.asks, 1);
+  EXPECT_EQ(ui.terminates, 0);
+  EXPECT_TRUE(trx.IsOpen());
+  EXPECT_EQ(p.lastDeviceName, "COM1");
+  EXPECT_EQ(p.boxes, std::vector<std::string>{"Create: 2! File not found"});
+
+  // No: the program is asked to end and the loop ends with the port closed.
+  ui = ScriptedUi(trx);
+  ui.ok = {true};
+  ui.ports = {2};
+  ui.another = {false};
+  trx.SetupPort();
+  EXPECT_EQ(ui.executes, 1);
+  EXPECT_EQ(ui.terminates, 1);
+  EXPECT_FALSE(trx.IsOpen());
+
+  // Cancel while closed shows the dialog again; Cancel while open ends at once.
+  ui = ScriptedUi(trx);
+  ui.ok = {false, false, true, false};
+  ui.ports = {3};
+  trx.SetupPort();
+  EXPECT_EQ(ui.executes, 3);
+  EXPECT_TRUE(trx.IsOpen());
+  const size_t closes = p.CallCount("CloseHandle");
+  trx.SetupPort();
+  EXPECT_EQ(ui.executes, 4);
+  EXPECT_TRUE(trx.IsOpen());
+  EXPECT_EQ(p.CallCount("CloseHandle"), closes);
+  EXPECT_FALSE(trx.InSetup);
+}
+
+TEST_F(Link, ChannelReleasedMidFrameGetsNothingMore) {
+  Client a, other, watch;
+  ASSERT_TRUE(Reg(5, watch, 16));
+  const Bytes frames[] = {kAbc, {0x13, 0x41, 0x52}};
+  for (const Bytes& frame : frames) {
+    for (size_t split = 1; split < frame.size(); ++split) {
+      for (bool reRegister : {false, true}) {
+        SCOPED_TRACE("split " + std::to_string(split) + (reRegister ? " re-registered" : ""));
+        ASSERT_TRUE(Reg(3, a, 8));
+        FeedBytes(frame, 0, split);
+        const Bytes bufBefore = a.buf;
+        const uint16_t lenBefore = a.len;
+        trx.ReleaseChannel(3);
+        if (reRegister) {
+          ASSERT_TRUE(Reg(3, other, 8));
+        }
+        FeedBytes(frame, split);
+        EXPECT_EQ(trx.RxState, rsHeader);
+        EXPECT_EQ(a.buf, bufBefore);
+        EXPECT_EQ(a.len, lenBefore);
+        EXPECT_EQ(a.calls, 0);
+        EXPECT_EQ(other.calls, 0);
+        if (reRegister) {
+          EXPECT_EQ(other.buf, Bytes(10, 0xCC));
+          EXPECT_EQ(other.len, 0);
+          trx.ReleaseChannel(3);
+        }
+        EXPECT_EQ(trx.CRCErrors, 0);
+      }
+    }
+  }
+  // Open frees the channel just the same.
+  ASSERT_TRUE(Reg(3, a, 8));
+  FeedBytes(kAbc, 0, 3);
+  const Bytes bufBefore = a.buf;
+  trx.Close();
+  ASSERT_TRUE(trx.Open());
+  FeedBytes(kAbc, 3);
+  EXPECT_EQ(a.buf, bufBefore);
+  EXPECT_EQ(a.calls, 0);
+  ASSERT_TRUE(Reg(5, watch, 16));
+  Feed(DataFrame(5, "still in step"));
+  EXPECT_EQ(watch.calls, 1);
+}
+
+TEST_F(Link, NestedPollInsideCallbackDoesNothing) {
+  Client a;
+  ASSERT_TRUE(Reg(3, a, 8));
+  trx.SendCommand(3, 1);
+  size_t nestedCalls = 0;
+  a.onFrame = [&] {
+    if (a.calls != 1) return;
+    p.Receive(DataFrame(3, "third"));  // arrives while the callback runs
+    const size_t before = p.calls.size();
+    const int32_t countdown = trx.AnswerCountdown;
+    trx.Poll();  // a timer tick from the client's nested message loop
+    nestedCalls = p.calls.size() - before;
+    EXPECT_EQ(trx.AnswerCountdown, countdown);
+  };
+  Feed(Cat(kAbc, DataFrame(3, "de")));
+  EXPECT_EQ(nestedCalls, 0u);
+  ASSERT_EQ(a.calls, 3);
+  EXPECT_EQ(a.Text(0), "abc");
+  EXPECT_EQ(a.Text(1), "de");
+  EXPECT_EQ(a.Text(2), "third");
+}
+
+TEST_F(Link, CallbackMayReleaseRegisterOrSend) {
+  Client a, b;
+  ASSERT_TRUE(Reg(3, a, 8));
+  a.onFrame = [&] {
+    trx.ReleaseChannel(3);
+    EXPECT_TRUE(Reg(4, b, 8));
+  };
+  Feed(Cat(Cat(kAbc, DataFrame(3, "de")), DataFrame(4, "fg")));
+  EXPECT_EQ(a.calls, 1);
+  EXPECT_EQ(a.buf, (Bytes{0x61, 0x62, 0x63, 0xA1, 0x3A, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC}));
+  EXPECT_EQ(a.len, 3);
+  ASSERT_EQ(b.calls, 1);
+  EXPECT_EQ(b.Text(0), "fg");
+
+  // A callback that answers at once.
+  const uint8_t reply[] = {'o', 'k'};
+  b.onFrame = [&] { trx.SendFrame(4, reply, 2); };
+  trx.AnswerCountdown = -1;
+  p.wire.clear();
+  Feed(DataFrame(4, "hi"));
+  EXPECT_EQ(p.wire, DataFrame(4, "ok"));
+  EXPECT_TRUE(trx.AwaitingAnswer);
+  EXPECT_EQ(trx.AnswerCountdown, 15);
+  EXPECT_TRUE(Reg(3, a, 8));
+}
+
+}  // namespace

@@ -125,7 +125,16 @@ BOOL FakeSerialPlatform::WriteFile(HANDLE, LPCVOID buffer, DWORD count, DWORD* d
 }
 
 BOOL FakeSerialPlatform::GetOverlappedResult(HANDLE, OVERLAPPED* ov, DWORD* done, BOOL wait) {
-  if (Fail("GetOverlappedResult")) return FALSE;
+  if (Fail("GetOverlappedResult")) {
+    // The operation has ended with that error: it no longer pends.
+    reads_.erase(std::remove_if(reads_.begin(), reads_.end(),
+                                [ov](const PendingRead& r) { return r.ov == ov; }),
+                 reads_.end());
+    writes_.erase(std::remove_if(writes_.begin(), writes_.end(),
+                                 [ov](const PendingWrite& w) { return w.ov == ov; }),
+                  writes_.end());
+    return FALSE;
+  }
   for (auto it = reads_.begin(); it != reads_.end(); ++it) {
     if (it->ov != ov) continue;
     if (incoming.empty()) {
