@@ -1,0 +1,485 @@
+#include "automation/MVR_AutoServ.h"
+
+#include <windows.h>
+
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "MVR_Server.h"
+#include "automation/ComPtr.h"
+#include "automation/ServerRegistration.h"
+#include "platform/MessageDlg.h"
+#include "platform/Text.h"
+#include "serial/Win32SerialPlatform.h"
+
+namespace {
+
+// Created before the program's main code and kept to the end of the process.
+std::unique_ptr<TMVRtrx> CreateEngine() {
+  auto engine = std::make_unique<TMVRtrx>(Win32SerialPlatform::Instance());
+  engine->AnswerTimeout = 16;
+  return engine;
+}
+
+std::unique_ptr<TMVRtrx> g_engine = CreateEngine();
+
+}  // namespace
+
+TMVRtrx* MVRtrx = g_engine.get();
+
+namespace {
+
+long g_objects = 0;
+long g_locks = 0;
+bool g_automationMode = false;
+DWORD g_classCookie = 0;
+ComPtr<ITypeLib> g_typeLib;
+
+void ServerReleased() {
+  // In automation mode the program lives only for its clients.
+  if (g_automationMode && g_objects == 0 && g_locks == 0) PostQuitMessage(0);
+}
+
+std::u16string AnsiByteToText(uint8_t byte) {
+  const char c = static_cast<char>(byte);
+  wchar_t out[4] = {};
+  const int n = MultiByteToWideChar(CP_ACP, 0, &c, 1, out, 4);
+  return std::u16string(reinterpret_cast<const char16_t*>(out), n > 0 ? n : 0);
+}
+
+std::string TextToAnsi(const char16_t* text, size_t length) {
+  const auto* w = reinterpret_cast<const wchar_t*>(text);
+  const int n = WideCharToMultiByte(CP_ACP, 0, w, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, w, static_cast<int>(length), &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+HRESULT TypeInfoOf(REFGUID guid, ITypeInfo** info) {
+  if (!g_typeLib) return E_UNEXPECTED;
+  return g_typeLib->GetTypeInfoOfGuid(guid, info);
+}
+
+class TMVR_AutoServ final : public IMVRqmz_trx,
+                            public IConnectionPointContainer,
+                            public ISupportErrorInfo,
+                            public IProvideClassInfo,
+                            public TAutoServCore {
+ public:
+  TMVR_AutoServ() : TAutoServCore(*MVRtrx, &AnsiByteToText, &TextToAnsi), FConnectionPoint(this) {
+    ++g_objects;
+    if (SUCCEEDED(TypeInfoOf(IID_IMVRqmz_trx, dispInfo_.Put()))) {
+      // DispInvoke needs the vtable half of the dual interface.
+      HREFTYPE ref = 0;
+      if (SUCCEEDED(dispInfo_->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)))
+        dispInfo_->GetRefTypeInfo(ref, vtblInfo_.Put());
+    }
+  }
+  ~TMVR_AutoServ() override {
+    FConnectionPoint.Disconnect();
+    --g_objects;
+    ServerReleased();
+  }
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IMVRqmz_trx)
+      *ppv = static_cast<IMVRqmz_trx*>(this);
+    else if (riid == IID_IConnectionPointContainer)
+      *ppv = static_cast<IConnectionPointContainer*>(this);
+    else if (riid == IID_ISupportErrorInfo)
+      *ppv = static_cast<ISupportErrorInfo*>(this);
+    else if (riid == IID_IProvideClassInfo)
+      *ppv = static_cast<IProvideClassInfo*>(this);
+    else
+      return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+
+  // IDispatch
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    if (!dispInfo_) return E_UNEXPECTED;
+    *info = ComPtr<ITypeInfo>::Share(dispInfo_.Get()).Detach();
+    return S_OK;
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    if (!vtblInfo_) return E_UNEXPECTED;
+    return DispGetIDsOfNames(vtblInfo_.Get(), names, count, ids);
+  }
+  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                      VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (!vtblInfo_) return E_UNEXPECTED;
+    return DispInvoke(static_cast<IMVRqmz_trx*>(this), vtblInfo_.Get(), id, flags, params, result,
+                      excep, argErr);
+  }
+
+  // IMVRqmz_trx
+  STDMETHODIMP get_HasSerialConnection(VARIANT_BOOL* value) override {
+    return Member(value, [&] { return HasSerialConnection(); });
+  }
+  STDMETHODIMP ShowSerialConnectionDlg() override {
+    return Member(nullptr, [&] {
+      TAutoServCore::ShowSerialConnectionDlg();
+      return false;
+    });
+  }
+  STDMETHODIMP SendSPaket(signed char datum, VARIANT_BOOL* ok) override {
+    return Member(ok, [&] { return TAutoServCore::SendSPaket(datum); });
+  }
+  STDMETHODIMP ConnectChannel(signed char channel, VARIANT_BOOL* ok) override {
+    return Member(ok, [&] { return TAutoServCore::ConnectChannel(channel); });
+  }
+  STDMETHODIMP DisconnectChannel(VARIANT_BOOL* was) override {
+    return Member(was, [&] { return TAutoServCore::DisconnectChannel(); });
+  }
+  STDMETHODIMP SendLPaket(BSTR block, VARIANT_BOOL* ok) override {
+    return Member(ok, [&] {
+      return TAutoServCore::SendLPaket(reinterpret_cast<const char16_t*>(block), SysStringLen(block));
+    });
+  }
+
+  // IConnectionPointContainer
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** e) override;
+  STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** cp) override {
+    if (!cp) return E_POINTER;
+    *cp = nullptr;
+    if (riid != DIID_IMVRqmz_trxEvents) return CONNECT_E_NOCONNECTION;
+    *cp = &FConnectionPoint;
+    AddRef();
+    return S_OK;
+  }
+
+  // ISupportErrorInfo
+  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+    ComPtr<IUnknown> probe;
+    return SUCCEEDED(QueryInterface(riid, reinterpret_cast<void**>(probe.Put()))) ? S_OK : S_FALSE;
+  }
+
+  // IProvideClassInfo
+  STDMETHODIMP GetClassInfo(ITypeInfo** info) override {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    return TypeInfoOf(CLSID_MVR_AutoServ, info);
+  }
+
+ protected:
+  void RaiseReceive(const std::u16string& block) override {
+    OwnedBstr text(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(block.data()),
+                                     static_cast<UINT>(block.size())));
+    if (!text.Get() && !block.empty()) return;
+    VARIANTARG arg;
+    VariantInit(&arg);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = text.Get();
+    Fire(3, &arg, 1);
+  }
+  void RaiseTimeOut() override { Fire(4, nullptr, 0); }
+  void Retain() override { AddRef(); }
+  void Drop() override { Release(); }
+
+ private:
+  // The single-sink connection point; lives inside its object and shares its count.
+  class EventPoint final : public IConnectionPoint {
+   public:
+    explicit EventPoint(TMVR_AutoServ* owner) : owner_(owner) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+      if (!ppv) return E_POINTER;
+      *ppv = nullptr;
+      if (riid != IID_IUnknown && riid != IID_IConnectionPoint) return E_NOINTERFACE;
+      *ppv = static_cast<IConnectionPoint*>(this);
+      AddRef();
+      return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+    STDMETHODIMP GetConnectionInterface(IID* iid) override {
+      if (!iid) return E_POINTER;
+      *iid = DIID_IMVRqmz_trxEvents;
+      return S_OK;
+    }
+    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** c) override {
+      if (!c) return E_POINTER;
+      *c = owner_;
+      owner_->AddRef();
+      return S_OK;
+    }
+    STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
+      if (!sink || !cookie) return E_POINTER;
+      *cookie = 0;
+      // Clients compare with this number (CONNECT_E_CANNOTCONNECT in the headers).
+      if (sink_) return static_cast<HRESULT>(0x80040202);
+      ComPtr<IDispatch> events;
+      if (FAILED(sink->QueryInterface(DIID_IMVRqmz_trxEvents, reinterpret_cast<void**>(events.Put()))) ||
+          !events)
+        return CONNECT_E_CANNOTCONNECT;
+      if (sink_) return static_cast<HRESULT>(0x80040202);  // advised meanwhile, during the query
+      sink_ = std::move(events);
+      cookie_ = ++lastCookie_;
+      *cookie = cookie_;
+      return S_OK;
+    }
+    STDMETHODIMP Unadvise(DWORD cookie) override {
+      if (!sink_ || cookie == 0 || cookie != cookie_) return CONNECT_E_NOCONNECTION;
+      Disconnect();
+      return S_OK;
+    }
+    STDMETHODIMP EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
+
+    void Disconnect() {
+      cookie_ = 0;
+      sink_.Reset();
+    }
+    ComPtr<IDispatch> Sink() const { return sink_; }
+
+   private:
+    TMVR_AutoServ* owner_;
+    ComPtr<IDispatch> sink_;
+    DWORD cookie_ = 0;
+    DWORD lastCookie_ = 0;
+  };
+
+  template <class F>
+  HRESULT Member(VARIANT_BOOL* out, F body) {
+    if (out) *out = VARIANT_FALSE;
+    try {
+      const bool r = body();
+      if (out) *out = r ? VARIANT_TRUE : VARIANT_FALSE;
+      return S_OK;
+    } catch (const std::exception& e) {
+      return Fail(e.what());
+    } catch (...) {
+      return Fail("Unerwarteter Fehler");
+    }
+  }
+
+  HRESULT Fail(const char* message) {
+    ComPtr<ICreateErrorInfo> create;
+    if (SUCCEEDED(CreateErrorInfo(create.Put()))) {
+      const std::wstring text = Utf8ToWide(message ? message : "");
+      create->SetDescription(const_cast<LPOLESTR>(text.c_str()));
+      create->SetSource(const_cast<LPOLESTR>(kProgId));
+      create->SetGUID(IID_IMVRqmz_trx);
+      ComPtr<IErrorInfo> info;
+      if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Put()))))
+        SetErrorInfo(0, info.Get());
+    }
+    return E_UNEXPECTED;
+  }
+
+  void Fire(DISPID id, VARIANTARG* args, UINT count) {
+    // The sink may unadvise from its handler; our own reference keeps it alive until return.
+    ComPtr<IDispatch> sink = FConnectionPoint.Sink();
+    if (!sink) return;
+    DISPPARAMS params{args, nullptr, count, 0};
+    sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                 nullptr);
+  }
+
+  ULONG refs_ = 1;
+  ComPtr<ITypeInfo> dispInfo_;
+  ComPtr<ITypeInfo> vtblInfo_;
+  EventPoint FConnectionPoint;
+
+  friend class PointEnum;
+};
+
+// Lists the object's one connection point.
+class PointEnum final : public IEnumConnectionPoints {
+ public:
+  PointEnum(TMVR_AutoServ* owner, ULONG pos) : owner_(ComPtr<IConnectionPointContainer>::Share(owner)), pos_(pos) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IEnumConnectionPoints) return E_NOINTERFACE;
+    *ppv = static_cast<IEnumConnectionPoints*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+  STDMETHODIMP Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
+    if (!out) return E_POINTER;
+    ULONG got = 0;
+    if (count > 0 && pos_ == 0) {
+      owner_->FindConnectionPoint(DIID_IMVRqmz_trxEvents, &out[0]);
+      pos_ = got = 1;
+    }
+    if (fetched) *fetched = got;
+    return got == count ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Skip(ULONG count) override {
+    const ULONG left = 1 - pos_;
+    pos_ = count >= left ? 1 : pos_ + count;
+    return count <= left ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Reset() override {
+    pos_ = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Clone(IEnumConnectionPoints** e) override {
+    if (!e) return E_POINTER;
+    *e = new (std::nothrow) PointEnum(*this);
+    return *e ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  PointEnum(const PointEnum& o) : owner_(o.owner_), pos_(o.pos_) {}
+  ComPtr<IConnectionPointContainer> owner_;
+  ULONG pos_;
+  ULONG refs_ = 1;
+};
+
+STDMETHODIMP TMVR_AutoServ::EnumConnectionPoints(IEnumConnectionPoints** e) {
+  if (!e) return E_POINTER;
+  *e = new (std::nothrow) PointEnum(this, 0);
+  return *e ? S_OK : E_OUTOFMEMORY;
+}
+
+// Lives for the whole process; a new object per creation request.
+class ClassFactory final : public IClassFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
+    *ppv = static_cast<IClassFactory*>(this);
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* obj = new (std::nothrow) TMVR_AutoServ();
+    if (!obj) return E_OUTOFMEMORY;
+    const HRESULT hr = obj->QueryInterface(riid, ppv);
+    obj->Release();
+    return hr;
+  }
+  STDMETHODIMP LockServer(BOOL lock) override {
+    if (lock) {
+      ++g_locks;
+    } else if (g_locks > 0) {
+      --g_locks;
+      ServerReleased();
+    }
+    return S_OK;
+  }
+};
+
+ClassFactory g_factory;
+
+std::wstring ExePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::string HresultText(HRESULT hr) {
+  wchar_t* buf = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
+  std::string text = buf ? WideToUtf8(buf) : std::string();
+  if (buf) LocalFree(buf);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  char code[16];
+  wsprintfA(code, "0x%08lX", static_cast<unsigned long>(hr));
+  return text.empty() ? std::string(code) : text + " (" + code + ")";
+}
+
+}  // namespace
+
+ServerStart StartAutomationServer(const char* cmdLine) {
+  ServerStart start;
+  start.Mode = ParseStartMode(cmdLine);
+  g_automationMode = start.Mode == StartMode::Automation;
+  const std::wstring exe = ExePath();
+
+  if (start.Mode == StartMode::UnregServer) {
+    UnregisterServer();
+    start.EndNow = true;
+    return start;
+  }
+  HRESULT hr = LoadTypeLibEx(exe.c_str(), REGKIND_NONE, g_typeLib.Put());
+  RegistrationResult reg;
+  if (SUCCEEDED(hr)) {
+    reg = RegisterServer(g_typeLib.Get(), exe);
+    hr = reg.TypeLib;
+  }
+  if (FAILED(hr)) {
+    MessageDlg("Die Typbibliothek konnte nicht registriert werden: " + HresultText(hr),
+               MsgDlgType::Error, mbOK);
+    start.EndNow = true;
+    start.ExitCode = 1;
+    return start;
+  }
+  if (start.Mode == StartMode::RegServer) {
+    if (!reg.KeysWritten) {
+      MessageDlg("Fehler beim Erstellen eines Eintrages in die Systemregistrierung", MsgDlgType::Error, mbOK);
+      start.ExitCode = 1;
+    }
+    start.EndNow = true;
+    return start;
+  }
+  hr = CoRegisterClassObject(CLSID_MVR_AutoServ, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                             &g_classCookie);
+  if (FAILED(hr)) {
+    MessageDlg("Der COM-Server konnte nicht gestartet werden: " + HresultText(hr), MsgDlgType::Error, mbOK);
+    start.EndNow = true;
+    start.ExitCode = 1;
+  }
+  return start;
+}
+
+void StopAutomationServer() {
+  if (g_classCookie) CoRevokeClassObject(g_classCookie);
+  g_classCookie = 0;
+  g_typeLib.Reset();
+}
+
+long ServerObjectCount() { return g_objects; }
+
+bool ConfirmTerminate() {
+  if (g_objects == 0) return true;
+  return MessageDlg(
+             "Diese Anwendung enthält noch aktive COM-Objekte. Mindestens ein Client verweist noch auf "
+             "diese Objekte so daß manuelles Schließen dieser Anwendung dazu führen könnte, daß die "
+             "Client-Anwendungen nicht korrekt funktionieren.\r\n\r\nSind Sie sicher, daß Sie diese "
+             "Anwendung schließen möchten?",
+             MsgDlgType::Warning, mbYes | mbNo, mbNo, "Warnung des COM-Servers") == mrYes;
+}

@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "automation/AutoServCore.h"
+#include "link/MVR_TRX.h"
+#include "tests/host/fakes/FakeSerialPlatform.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Code page 1252 as far as the tests need it: the Latin-1 range maps one to one.
+std::u16string Latin1Byte(uint8_t b) { return std::u16string(1, static_cast<char16_t>(b)); }
+std::string Latin1Text(const char16_t* t, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out += t[i] < 0x100 ? static_cast<char>(t[i]) : '?';
+  return out;
+}
+// A conversion that comes out shorter than the text (as a multi-byte code page can).
+std::string HalfText(const char16_t* t, size_t n) { return Latin1Text(t, n / 2); }
+std::string FailingText(const char16_t*, size_t) { throw std::bad_alloc(); }
+
+Bytes DataFrame(uint8_t ch, const Bytes& data) {
+  Bytes f = {static_cast<uint8_t>(DataFrameTag | ch), static_cast<uint8_t>(data.size() - 1)};
+  f.insert(f.end(), data.begin(), data.end());
+  const uint16_t crc = CRC16(f.data(), static_cast<int32_t>(f.size()));
+  f.push_back(static_cast<uint8_t>(crc >> 8));
+  f.push_back(static_cast<uint8_t>(crc));
+  return f;
+}
+
+Bytes CommandFrame(uint8_t ch, uint8_t value) {
+  const uint8_t head = CommandFrameTag | ch;
+  return {head, value, static_cast<uint8_t>(head ^ value)};
+}
+
+// The object as a client holds it: counted references, events recorded.
+class Obj : public TAutoServCore {
+ public:
+  Obj(TMVRtrx& e, TextToBytes toBytes = &Latin1Text, int* alive = nullptr)
+      : TAutoServCore(e, &Latin1Byte, toBytes), alive_(alive) {
+    if (alive_) ++*alive_;
+  }
+  ~Obj() override {
+    if (alive_) --*alive_;
+  }
+  bool sink = true;
+  std::vector<std::u16string> received;
+  int timeouts = 0;
+  std::function<void()> onReceive;
+  int refs = 1;
+
+  void Release() {
+    if (--refs == 0) delete this;
+  }
+
+ protected:
+  void RaiseReceive(const std::u16string& block) override {
+    if (!sink) return;
+    received.push_back(block);
+    if (onReceive) onReceive();
+  }
+  void RaiseTimeOut() override {
+    if (sink) ++timeouts;
+  }
+  void Retain() override { ++refs; }
+  void Drop() override { Release(); }
+
+ private:
+  int* alive_;
+};
+
+struct AutoServ : ::testing::Test {
+  FakeSerialPlatform p;
+  TMVRtrx trx{p};
+
+  AutoServ() {
+    trx.AnswerTimeout = 16;
+    EXPECT_TRUE(trx.Open());
+    LastActive = nullptr;
+  }
+  ~AutoServ() override { LastActive = nullptr; }
+  Bytes Wire() {
+    Bytes w = p.wire;
+    p.wire.clear();
+    return w;
+  }
+  void Feed(const Bytes& b) {
+    p.Receive(b);
+    trx.Poll();
+  }
+  // Polls until the answer supervision has run out; true when the engine reports it.
+  bool RunOut() {
+    for (int i = 0; i < 16; ++i) trx.Poll();
+    return trx.CheckTimeout();
+  }
+};
+
+}  // namespace
+
+TEST_F(AutoServ, ChannelOwnershipBetweenObjects) {
+  Obj a(trx), b(trx);
+  EXPECT_TRUE(a.ConnectChannel(3));
+  EXPECT_FALSE(b.ConnectChannel(3));
+  EXPECT_FALSE(b.Connected());
+  // A holding object keeps its channel whatever a second call names.
+  EXPECT_TRUE(a.ConnectChannel(5));
+  EXPECT_EQ(a.Channel(), 3);
+  EXPECT_TRUE(b.ConnectChannel(5));
+  EXPECT_TRUE(a.SendLPaket(u"x", 1));
+  EXPECT_EQ(Wire()[0], DataFrameTag | 3);
+
+  EXPECT_TRUE(a.DisconnectChannel());
+  EXPECT_FALSE(a.DisconnectChannel());
+  EXPECT_TRUE(b.DisconnectChannel());
+  Obj c(trx);
+  EXPECT_TRUE(c.ConnectChannel(3));
+}
+
+TEST_F(AutoServ, RefusedChannelsLeaveTheObjectFree) {
+  Obj a(trx);
+  for (int8_t ch : {int8_t(10), int8_t(-1), int8_t(-128), int8_t(127)}) {
+    EXPECT_FALSE(a.ConnectChannel(ch)) << int(ch);
+    EXPECT_FALSE(a.Connected());
+  }
+  EXPECT_FALSE(a.SendLPaket(u"x", 1));
+  EXPECT_FALSE(a.SendSPaket(1));
+  EXPECT_FALSE(a.DisconnectChannel());
+  EXPECT_TRUE(Wire().empty());
+  // Boundaries that are granted.
+  EXPECT_TRUE(a.ConnectChannel(9));
+  Obj b(trx);
+  EXPECT_TRUE(b.ConnectChannel(0));
+}
+
+TEST_F(AutoServ, SendsAndLastActive) {
+  Obj a(trx), b(trx);
+  // A free object answers false and sends nothing, yet becomes the last sender.
+  EXPECT_FALSE(a.SendSPaket(-56));
+  EXPECT_EQ(LastActive, &a);
+  EXPECT_FALSE(b.SendLPaket(u"", 0));
+  EXPECT_EQ(LastActive, &b);
+  EXPECT_TRUE(Wire().empty());
+  EXPECT_FALSE(trx.AwaitingAnswer);
+
+  ASSERT_TRUE(a.ConnectChannel(2));
+  EXPECT_TRUE(a.SendSPaket(-56));
+  EXPECT_EQ(Wire(), (Bytes{0x12, 0xC8, 0xDA}));
+  EXPECT_TRUE(a.SendSPaket(-1));
+  EXPECT_EQ(Wire(), (Bytes{0x12, 0xFF, 0xED}));
+
+  ASSERT_TRUE(b.ConnectChannel(3));
+  EXPECT_TRUE(b.SendLPaket(u"abc", 3));
+  EXPECT_EQ(Wire(), (Bytes{0xF3, 0x02, 0x61, 0x62, 0x63, 0xA1, 0x3A}));
+  EXPECT_EQ(LastActive, &b);
+}
+
+TEST_F(AutoServ, BlockLengthLimits) {
+  Obj a(trx);
+  ASSERT_TRUE(a.ConnectChannel(1));
+  std::u16string text(257, u'Z');
+  EXPECT_FALSE(a.SendLPaket(text.data(), 257));
+  EXPECT_TRUE(Wire().empty());
+  EXPECT_EQ(LastActive, &a);
+
+  EXPECT_TRUE(a.SendLPaket(text.data(), 256));
+  const Bytes w = Wire();
+  ASSERT_EQ(w.size(), 260u);
+  EXPECT_EQ(w[0], 0xF1);
+  EXPECT_EQ(w[1], 0xFF);
+  EXPECT_EQ(w[2], 'Z');
+  EXPECT_EQ(w[257], 'Z');
+
+  // Empty text: true, yet nothing on the line and no answer awaited.
+  trx.AwaitingAnswer = false;
+  EXPECT_TRUE(a.SendLPaket(nullptr, 0));
+  EXPECT_TRUE(Wire().empty());
+  EXPECT_FALSE(trx.AwaitingAnswer);
+}
+
+TEST_F(AutoServ, ShortConversionIsPaddedWithZeros) {
+  Obj a(trx, &HalfText);
+  ASSERT_TRUE(a.ConnectChannel(4));
+  EXPECT_TRUE(a.SendLPaket(u"abcd", 4));
+  const Bytes w = Wire();
+  ASSERT_EQ(w.size(), 8u);
+  EXPECT_EQ(Bytes(w.begin() + 2, w.begin() + 6), (Bytes{'a', 'b', 0, 0}));
+}
+
+TEST_F(AutoServ, FailingConversionFailsTheCallAfterLastActive) {
+  Obj a(trx, &FailingText);
+  ASSERT_TRUE(a.ConnectChannel(4));
+  EXPECT_THROW(a.SendLPaket(u"ab", 2), std::bad_alloc);
+  EXPECT_EQ(LastActive, &a);
+  EXPECT_TRUE(Wire().empty());
+}
+
+TEST_F(AutoServ, ReceiveGivesOneCharacterPerByte) {
+  Obj a(trx);
+  ASSERT_TRUE(a.ConnectChannel(3));
+  Feed(DataFrame(3, {0x00, 0x41, 0xE4}));
+  ASSERT_EQ(a.received.size(), 1u);
+  EXPECT_EQ(a.received[0], std::u16string(u"\0A\u00E4", 3));
+
+  // A command answer is a block of one character; the CRC bytes never show.
+  Feed(CommandFrame(3, 0x41));
+  ASSERT_EQ(a.received.size(), 2u);
+  EXPECT_EQ(a.received[1], u"A");
+
+  Bytes full(256);
+  for (int i = 0; i < 256; ++i) full[i] = static_cast<uint8_t>(i);
+  Feed(DataFrame(3, full));
+  ASSERT_EQ(a.received.size(), 3u);
+  ASSERT_EQ(a.received[2].size(), 256u);
+  EXPECT_EQ(a.received[2][255], 0xFF);
+}
+
+TEST_F(AutoServ, ReceiveGoesOnlyToTheChannelOwnerAndNeedsASink) {
+  Obj a(trx), b(trx);
+  ASSERT_TRUE(a.ConnectChannel(3));
+  ASSERT_TRUE(b.ConnectChannel(4));
+  a.sink = false;
+  Feed(DataFrame(3, {'x'}));
+  Feed(DataFrame(4, {'y'}));
+  EXPECT_TRUE(a.received.empty());
+  ASSERT_EQ(b.received.size(), 1u);
+  a.sink = true;
+  Feed(DataFrame(3, {'z'}));
+  ASSERT_EQ(a.received.size(), 1u);
+  EXPECT_EQ(a.received[0], u"z");
+}
+
+TEST_F(AutoServ, TimeOutGoesToTheLastSenderOnly) {
+  Obj a(trx), b(trx);
+  ASSERT_TRUE(a.ConnectChannel(1));
+  ASSERT_TRUE(b.ConnectChannel(2));
+  a.SendSPaket(1);
+  b.SendSPaket(2);
+  ASSERT_TRUE(RunOut());
+  ASSERT_EQ(LastActive, &b);
+  LastActive->FireTimeOut();
+  EXPECT_EQ(a.timeouts, 0);
+  EXPECT_EQ(b.timeouts, 1);
+
+  // An answer in time to the earlier sender's frame: supervision is link-wide, no time-out.
+  a.SendSPaket(1);
+  b.SendSPaket(2);
+  Feed(CommandFrame(1, 1));
+  EXPECT_FALSE(RunOut());
+  ASSERT_EQ(a.received.size(), 1u);
+
+  // Without a sink the time-out goes nowhere.
+  b.sink = false;
+  b.SendSPaket(2);
+  ASSERT_TRUE(RunOut());
+  LastActive->FireTimeOut();
+  EXPECT_EQ(b.timeouts, 1);
+}
+
+TEST_F(AutoServ, ReleaseAndDisconnectInsideReceive) {
+  int alive = 0;
+  auto* a = new Obj(trx, &Latin1Text, &alive);
+  ASSERT_TRUE(a->ConnectChannel(3));
+  Obj b(trx);
+  ASSERT_TRUE(b.ConnectChannel(4));
+  a->onReceive = [&] {
+    // The client drops the object from its handler: it must survive until the event returns.
+    EXPECT_TRUE(a->DisconnectChannel());
+    a->Release();
+    EXPECT_EQ(alive, 1);
+  };
+  p.Receive(DataFrame(3, {'1'}));
+  p.Receive(DataFrame(3, {'2'}));
+  p.Receive(DataFrame(4, {'3'}));
+  trx.Poll();
+  EXPECT_EQ(alive, 0);
+  ASSERT_EQ(b.received.size(), 1u);
+  EXPECT_EQ(b.received[0], u"3");
+  Obj c(trx);
+  EXPECT_TRUE(c.ConnectChannel(3));
+}
+
+TEST_F(AutoServ, DestroyedObjectIsNeverReachedAgain) {
+  int alive = 0;
+  auto* a = new Obj(trx, &Latin1Text, &alive);
+  ASSERT_TRUE(a->ConnectChannel(3));
+  a->SendSPaket(7);
+  ASSERT_EQ(LastActive, a);
+  a->Release();
+  EXPECT_EQ(alive, 0);
+  EXPECT_EQ(LastActive, nullptr);
+  EXPECT_EQ(trx.Buffers[3], nullptr);
+  Feed(DataFrame(3, {'x'}));  // an ASan error if the engine still wrote into the object
+
+  // Destroyed while another object is the last sender: that one stays.
+  Obj b(trx);
+  b.SendSPaket(1);
+  { Obj c(trx); }
+  EXPECT_EQ(LastActive, &b);
+}
+
+TEST_F(AutoServ, ChannelTakenOverAfterReopenIsNotReleasedByTheOldOwner) {
+  Obj b(trx);
+  {
+    Obj a(trx);
+    ASSERT_TRUE(a.ConnectChannel(3));
+    // Reopening the port frees every channel; another object takes channel 3.
+    trx.Close();
+    ASSERT_TRUE(trx.Open());
+    ASSERT_TRUE(b.ConnectChannel(3));
+    EXPECT_TRUE(a.DisconnectChannel());
+    EXPECT_NE(trx.Buffers[3], nullptr);
+  }
+  EXPECT_NE(trx.Buffers[3], nullptr);
+  Feed(DataFrame(3, {'k'}));
+  ASSERT_EQ(b.received.size(), 1u);
+}
+
+TEST_F(AutoServ, HasSerialConnectionFollowsThePort) {
+  Obj a(trx);
+  EXPECT_TRUE(a.HasSerialConnection());
+  trx.Close();
+  EXPECT_FALSE(a.HasSerialConnection());
+  a.ShowSerialConnectionDlg();  // without a set-up UI the engine does nothing
+  EXPECT_FALSE(a.HasSerialConnection());
+}

@@ -1,0 +1,4 @@
+# The automation server with clients in other processes.
+mvr_wine_test(automation_client test_automation_client.py)
+mvr_wine_test(typelib test_typelib.py)
+mvr_wine_test(automation_scripts test_automation_scripts.py)
