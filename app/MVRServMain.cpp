@@ -1,0 +1,232 @@
+#include "app/MVRServMain.h"
+
+#include <cstring>
+
+#include "link/MVR_TRX.h"
+#include "platform/MessageDlg.h"
+#include "platform/RegistryIniFile.h"
+#include "resources/ui_ids.h"
+
+TMVRServMainFm* MVRServMainFm = nullptr;
+
+namespace {
+
+const char* const kSection = "WindowParams";
+constexpr UINT kTnaId = 1;
+
+FormDef MainForm() {
+  FormDef f;
+  f.className = L"TMVRServMainFm";
+  f.caption = "MVR Server";
+  f.clientWidth = 183;
+  f.clientHeight = 124;
+  f.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  f.exStyle = 0;
+  f.left = 818;
+  f.top = 572;
+  f.fonts = {{"MS Sans Serif", 10, false}, {"Courier New", 12, true}};
+  return f;
+}
+
+std::vector<ComponentDef> MainComponents() {
+  using K = CompKind;
+  std::vector<ComponentDef> c;
+  ComponentDef images{"ImgToolbuttons", K::ImageList, 0, 0, 16, 16, "202\n203"};
+  c.push_back(images);
+  ComponentDef bar{"ToolBar", K::ToolBar, 0, 0, 183, 30, "", -1, csFlat, 28};
+  bar.ref = "ImgToolbuttons";
+  c.push_back(bar);
+  ComponentDef setup{"ConSetupBtn", K::ToolButton, 0, 0, 28, 26, "Config", -1, 0, 0};
+  setup.hint = "Einstellen der seriellen Schnittstelle";
+  setup.ref = "ToolBar";
+  setup.onEvent = "ConSetupBtnClick";
+  c.push_back(setup);
+  ComponentDef info{"InfoBtn", K::ToolButton, 0, 0, 28, 26, "Information", -1, 0, 1};
+  info.hint = "Über uns...";
+  info.ref = "ToolBar";
+  info.onEvent = "AboutBtnClick";
+  c.push_back(info);
+  c.push_back({"Label1", K::Label, 0, 33, 81, 13, "Gesendet:", -1, csRight});
+  c.push_back({"Label2", K::Label, 0, 52, 81, 13, "Empfangen:", -1, csRight});
+  c.push_back({"Label3", K::Label, 0, 72, 81, 13, "CRC-Fehler:", -1, csRight});
+  c.push_back({"Label4", K::Label, 1, 91, 81, 13, "Timeout-Fehler:", -1, csRight});
+  c.push_back({"TXLabel", K::Label, 85, 33, 59, 13, "0", 1, csRight});
+  c.push_back({"RXLabel", K::Label, 85, 52, 59, 13, "0", 1, csRight});
+  c.push_back({"CRCErrLabel", K::Label, 85, 72, 59, 13, "0", 1, csRight});
+  c.push_back({"TOLabel", K::Label, 85, 91, 59, 13, "0", 1, csRight});
+  c.push_back({"Label5", K::Label, 150, 33, 30, 13, "Bytes"});
+  c.push_back({"Label6", K::Label, 150, 52, 30, 13, "Bytes"});
+  ComponentDef icon{"TNAIcon", K::Image, 158, 80, 13, 13, ""};
+  icon.picture = IDI_TNA;
+  c.push_back(icon);
+  ComponentDef timer{"Timer", K::Timer, 0, 0, 0, 0, "", -1, 0, 20};
+  timer.onEvent = "TimerTimer";
+  c.push_back(timer);
+  c.push_back({"TNAPopUp", K::PopupMenu, 0, 0, 0, 0, ""});
+  ComponentDef show{"ShowMnu", K::MenuItem, 0, 0, 0, 0, "&Wiederherstellen"};
+  show.ref = "TNAPopUp";
+  show.onEvent = "ShowMnuClick";
+  c.push_back(show);
+  ComponentDef n1{"N1", K::MenuItem, 0, 0, 0, 0, "-"};
+  n1.ref = "TNAPopUp";
+  c.push_back(n1);
+  ComponentDef end{"BeendenMnu", K::MenuItem, 0, 0, 0, 0, "&Beenden"};
+  end.ref = "TNAPopUp";
+  end.onEvent = "BeendenMnuClick";
+  c.push_back(end);
+  return c;
+}
+
+void ReportStoreError(const SettingsStoreError& e) {
+  MessageDlg(e.what(), MsgDlgType::Error, mbOK);
+}
+
+}  // namespace
+
+TMVRServMainFm::TMVRServMainFm(TMVRtrx& trx) : TForm(MainForm(), MainComponents()), trx_(trx) {
+  Bind("FormCreate", [this] { FormCreate(); });
+  Bind("FormShow", [this] { FormShow(); });
+  Bind("FormClose", [this] { FormClose(); });
+  BindMouseMove([this](int x, int y) { FormMouseMove(x, y); });
+  Bind("TimerTimer", [this] { TimerTimer(); });
+  Bind("ConSetupBtnClick", [this] { ConSetupBtnClick(); });
+  Bind("AboutBtnClick", [this] { AboutBtnClick(); });
+  Bind("ShowMnuClick", [this] { ShowMnuClick(); });
+  Bind("BeendenMnuClick", [this] { BeendenMnuClick(); });
+}
+
+TMVRServMainFm::~TMVRServMainFm() { Destroy(); }
+
+void TMVRServMainFm::FormCreate() {
+  if (trx_.Open()) {
+    started_ = true;
+    LoadWindowParams();
+    schedule_.ArmAutoHide();
+    return;
+  }
+  MessageDlg("Serielle Schnittstelle konnte nicht geöffnet werden!", MsgDlgType::Error, mbAbort);
+  PostQuitMessage(0);
+}
+
+void TMVRServMainFm::LoadWindowParams() {
+  try {
+    RegistryIniFile ini;
+    const RECT r = Bounds();
+    const int w = r.right - r.left;
+    const int h = r.bottom - r.top;
+    int left = ini.ReadInteger(kSection, "Left", r.left);
+    int top = ini.ReadInteger(kSection, "Top", r.top);
+    left = PullBackEdge(left, w, GetSystemMetrics(SM_CXSCREEN));
+    top = PullBackEdge(top, h, GetSystemMetrics(SM_CYSCREEN));
+    SetPosition(left, top);
+    trx_.LoadSettings(ini);
+  } catch (const SettingsStoreError& e) {
+    ReportStoreError(e);
+  }
+}
+
+void TMVRServMainFm::SaveWindowParams() {
+  try {
+    RegistryIniFile ini;
+    const RECT r = Bounds();
+    ini.WriteInteger(kSection, "Left", r.left);
+    ini.WriteInteger(kSection, "Top", r.top);
+    trx_.SaveSettings(ini);
+  } catch (const SettingsStoreError& e) {
+    ReportStoreError(e);
+  }
+}
+
+void TMVRServMainFm::FormShow() {
+  if (TNAIconAdded) return;
+  AddTNAIcon();
+  TNAIconAdded = true;
+}
+
+void TMVRServMainFm::AddTNAIcon() {
+  TNAData = NOTIFYICONDATAA{};
+  TNAData.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  TNAData.hWnd = Handle();
+  TNAData.uID = kTnaId;
+  TNAData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  TNAData.uCallbackMessage = WM_TNANOTIFY;
+  TNAData.hIcon = Picture("TNAIcon");
+  std::strncpy(TNAData.szTip, "MVR Server", sizeof TNAData.szTip - 1);
+  Shell_NotifyIconA(NIM_ADD, &TNAData);
+}
+
+void TMVRServMainFm::RemoveTNAIcon() { Shell_NotifyIconA(NIM_DELETE, &TNAData); }
+
+void TMVRServMainFm::FormClose() {
+  // A start without a port never read the stored values: writing now would replace them
+  // with the design position and the built-in settings.
+  if (started_) SaveWindowParams();
+  trx_.Close();
+  if (SaveLog) SaveLog();
+  RemoveTNAIcon();
+}
+
+void TMVRServMainFm::AfterClose() {
+  if (ConfirmEnd && !ConfirmEnd()) {
+    // The user keeps the program: undo what the close handling took away.
+    if (started_) trx_.Open();
+    AddTNAIcon();
+    return;
+  }
+  PostQuitMessage(0);
+}
+
+void TMVRServMainFm::CloseAfterLoop() {
+  if (Exists()) Fire("FormClose");
+}
+
+void TMVRServMainFm::FormMouseMove(int, int) { schedule_.StopAutoHide(); }
+
+void TMVRServMainFm::TimerTimer() {
+  trx_.Poll();
+  if (!schedule_.Tick()) return;
+  SetText("TXLabel", CounterText(trx_.BytesSent));
+  SetText("RXLabel", CounterText(trx_.BytesReceived));
+  SetText("CRCErrLabel", CounterText(trx_.CRCErrors));
+  SetText("TOLabel", CounterText(trx_.Timeouts));
+  if (schedule_.AdvanceAutoHide()) Hide();
+  if (trx_.CheckTimeout() && FireTimeOut) FireTimeOut();
+}
+
+void TMVRServMainFm::ConSetupBtnClick() { trx_.SetupPort(); }
+
+void TMVRServMainFm::AboutBtnClick() {
+  if (ShowAbout) ShowAbout();
+}
+
+void TMVRServMainFm::ShowMnuClick() {
+  if (!Visible()) Show();
+}
+
+void TMVRServMainFm::BeendenMnuClick() { Close(); }
+
+bool TMVRServMainFm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  if (msg == WM_SYSCOMMAND && wp == SC_MINIMIZE) {
+    Hide();
+    result = 0;
+    return true;
+  }
+  if (msg == WM_TNANOTIFY) {
+    switch (LOWORD(lp)) {
+      case WM_LBUTTONDBLCLK:
+        if (!Visible()) Show();
+        break;
+      case WM_RBUTTONDOWN: {
+        POINT p{};
+        GetCursorPos(&p);
+        PopupMenu("TNAPopUp", p.x, p.y);
+        break;
+      }
+      default:
+        break;
+    }
+    result = 0;
+    return true;
+  }
+  return false;
+}

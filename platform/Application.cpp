@@ -1,0 +1,3 @@
+#include "platform/Application.h"
+
+TApplication Application;

@@ -1,0 +1,4 @@
+# The windows under Wine, worked through the UI driver.
+mvr_wine_test(ui_main ui_main_test.py)
+mvr_wine_test(ui_port ui_port_test.py)
+mvr_wine_test(ui_start ui_start_test.py)

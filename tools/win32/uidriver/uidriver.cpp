@@ -1,0 +1,402 @@
+// UI test driver: works another process's windows as a person would — finds windows by
+// caption and class, reads control names and texts, clicks, selects, types, answers boxes.
+// Output is UTF-8 on stdout; exit code 0 = done, 1 = not found / failed, 2 = usage.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string U8(const std::wstring& w) {
+  if (w.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+  return s;
+}
+
+std::wstring W(const std::string& s) {
+  if (s.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+  return w;
+}
+
+std::wstring ClassOf(HWND h) {
+  wchar_t buf[256] = {};
+  GetClassNameW(h, buf, 256);
+  return buf;
+}
+
+// Texts of other processes' controls: WM_GETTEXT is marshalled, GetWindowText is not for them.
+std::wstring TextOf(HWND h) {
+  DWORD_PTR len = 0;
+  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &len)) return {};
+  std::wstring buf(len + 2, L'\0');
+  DWORD_PTR got = 0;
+  SendMessageTimeoutW(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(&buf[0]), SMTO_ABORTIFHUNG,
+                      3000, &got);
+  buf.resize(got);
+  return buf;
+}
+
+std::wstring NameOf(HWND h, const wchar_t* prop = L"MVRName") {
+  const auto atom = static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(GetPropW(h, prop)));
+  if (!atom) return {};
+  wchar_t buf[256] = {};
+  GlobalGetAtomNameW(atom, buf, 256);
+  return buf;
+}
+
+std::wstring ComboText(HWND h) {
+  const LRESULT sel = SendMessageW(h, CB_GETCURSEL, 0, 0);
+  if (sel < 0) return {};
+  const LRESULT len = SendMessageW(h, CB_GETLBTEXTLEN, sel, 0);
+  std::wstring buf(static_cast<size_t>(len > 0 ? len : 0) + 2, L'\0');
+  SendMessageW(h, CB_GETLBTEXT, sel, reinterpret_cast<LPARAM>(&buf[0]));
+  buf.resize(wcslen(buf.c_str()));
+  return buf;
+}
+
+struct FindCtx {
+  std::wstring caption, cls;
+  bool visibleOnly;
+  HWND found;
+};
+
+BOOL CALLBACK FindTop(HWND h, LPARAM lp) {
+  auto* c = reinterpret_cast<FindCtx*>(lp);
+  if (c->visibleOnly && !IsWindowVisible(h)) return TRUE;
+  if (!c->cls.empty() && ClassOf(h) != c->cls) return TRUE;
+  if (c->caption != L"*" && TextOf(h) != c->caption) return TRUE;
+  c->found = h;
+  return FALSE;
+}
+
+HWND FindTopWindow(const std::wstring& caption, const std::wstring& cls, bool visibleOnly,
+                   DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    FindCtx c{caption, cls, visibleOnly, nullptr};
+    EnumWindows(FindTop, reinterpret_cast<LPARAM>(&c));
+    if (c.found) return c.found;
+    if (GetTickCount() - start >= timeoutMs) return nullptr;
+    Sleep(50);
+  }
+}
+
+BOOL CALLBACK CollectChild(HWND h, LPARAM lp) {
+  reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+  return TRUE;
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> out;
+  EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&out));
+  return out;
+}
+
+// A control by component name, or else by its text.
+HWND FindControl(HWND form, const std::wstring& key) {
+  for (HWND h : Children(form))
+    if (NameOf(h) == key) return h;
+  for (HWND h : Children(form))
+    if (TextOf(h) == key) return h;
+  return nullptr;
+}
+
+// A window argument: a caption, "caption|class", or "#<handle>".
+HWND Resolve(const std::string& arg, DWORD timeoutMs = 5000, bool visibleOnly = false) {
+  if (!arg.empty() && arg[0] == '#')
+    return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(_strtoui64(arg.c_str() + 1, nullptr, 0)));
+  const auto bar = arg.find('|');
+  const std::wstring cap = W(arg.substr(0, bar));
+  const std::wstring cls = bar == std::string::npos ? L"" : W(arg.substr(bar + 1));
+  return FindTopWindow(cap, cls, visibleOnly, timeoutMs);
+}
+
+void PrintRect(HWND h) {
+  RECT r{};
+  GetWindowRect(h, &r);
+  std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+int Fail(const char* what, const std::string& arg) {
+  std::printf("not found: %s %s\n", what, arg.c_str());
+  return 1;
+}
+
+// A rectangle of a tool bar button, read through memory in the tool bar's process.
+bool ToolButtonRect(HWND bar, int index, RECT& out) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(bar, &pid);
+  HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!proc) return false;
+  void* remote = VirtualAllocEx(proc, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+  bool ok = false;
+  if (remote) {
+    if (SendMessageW(bar, TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote))) {
+      SIZE_T n = 0;
+      ok = ReadProcessMemory(proc, remote, &out, sizeof out, &n) && n == sizeof out;
+    }
+    VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(proc);
+  return ok;
+}
+
+int Usage() {
+  std::puts(
+      "uidriver find WIN [timeout_ms] | wait-gone WIN [timeout_ms] | list WIN | text WIN CTRL\n"
+      "  | click WIN CTRL | key WIN CTRL VK | toolclick WIN NAME | select WIN CTRL ROW|TEXT | type WIN CTRL TEXT\n"
+      "  | clear WIN CTRL | replace WIN CTRL TEXT | paste WIN CTRL TEXT | syscommand WIN WPARAM | tray WIN LPARAM | menu INDEX|TEXT\n"
+      "  | box CAPTION [BUTTON] [timeout_ms] | trayicon WIN [ID] | visible WIN | watch WIN MS | rect WIN | move WIN X Y | mouse WIN X Y\n"
+      "WIN = caption, caption|class or #handle; CTRL = component name or text");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string cmd = argv[1];
+  auto arg = [&](int i) { return i < argc ? std::string(argv[i]) : std::string(); };
+  auto num = [&](int i, long def) { return i < argc ? std::strtol(argv[i], nullptr, 0) : def; };
+
+  if (cmd == "find") {
+    HWND h = Resolve(arg(2), static_cast<DWORD>(num(3, 5000)));
+    if (!h) return Fail("window", arg(2));
+    std::printf("#%llu %d\n", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(h)),
+                IsWindowVisible(h) ? 1 : 0);
+    return 0;
+  }
+  if (cmd == "wait-gone") {
+    const DWORD start = GetTickCount();
+    const DWORD limit = static_cast<DWORD>(num(3, 5000));
+    while (Resolve(arg(2), 0, true)) {
+      if (GetTickCount() - start >= limit) return Fail("gone", arg(2));
+      Sleep(50);
+    }
+    return 0;
+  }
+  if (cmd == "menu") {
+    HWND m = FindTopWindow(L"*", L"#32768", true, 5000);
+    if (!m) return Fail("menu", "");
+    const std::string item = arg(2);
+    if (!item.empty() && std::isdigit(static_cast<unsigned char>(item[0]))) {
+      for (long i = 0; i <= num(2, 0); ++i) PostMessageW(m, WM_KEYDOWN, VK_DOWN, 0);
+      PostMessageW(m, WM_KEYDOWN, VK_RETURN, 0);
+    } else {
+      const auto amp = item.find('&');
+      if (amp == std::string::npos || amp + 1 >= item.size()) return Fail("mnemonic", item);
+      PostMessageW(m, WM_CHAR, static_cast<WPARAM>(item[amp + 1]), 0);
+    }
+    return 0;
+  }
+  if (cmd == "box") {
+    HWND box = FindTopWindow(W(arg(2)), L"#32770", true, static_cast<DWORD>(num(4, 5000)));
+    if (!box) return Fail("box", arg(2));
+    std::wstring text;
+    std::vector<std::pair<HWND, std::wstring>> buttons;
+    for (HWND h : Children(box)) {
+      const std::wstring cls = ClassOf(h);
+      if (cls == L"Static" || cls == L"STATIC") {
+        const std::wstring t = TextOf(h);
+        if (!t.empty()) text += t;
+      } else if (cls == L"Button" || cls == L"BUTTON") {
+        buttons.push_back({h, TextOf(h)});
+      }
+    }
+    std::wstring esc;
+    for (wchar_t c : text) esc += c == L'\r' ? std::wstring(L"\\r") : c == L'\n' ? std::wstring(L"\\n") : std::wstring(1, c);
+    std::printf("text: %s\n", U8(esc).c_str());
+    std::printf("buttons:");
+    for (auto& b : buttons) std::printf(" [%s]", U8(b.second).c_str());
+    std::printf("\n");
+    if (argc > 3 && !arg(3).empty()) {
+      for (auto& b : buttons)
+        if (b.second == W(arg(3))) {
+          PostMessageW(b.first, BM_CLICK, 0, 0);
+          return 0;
+        }
+      return Fail("button", arg(3));
+    }
+    return 0;
+  }
+
+  HWND win = Resolve(arg(2));
+  if (!win) return Fail("window", arg(2));
+
+  if (cmd == "list") {
+    for (HWND h : Children(win)) {
+      RECT r{};
+      GetWindowRect(h, &r);
+      POINT p{r.left, r.top};
+      ScreenToClient(GetParent(h), &p);
+      const std::wstring cls = ClassOf(h);
+      std::wstring text = cls == L"ComboBox" ? ComboText(h) : TextOf(h);
+      std::printf("%s\t%s\t%s\t%ld,%ld,%ld,%ld\t%d\t%d\n", U8(cls).c_str(), U8(NameOf(h)).c_str(),
+                  U8(text).c_str(), p.x, p.y, r.right - r.left, r.bottom - r.top,
+                  IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0);
+      if (cls == L"ToolbarWindow32")
+        for (int k = 0;; ++k) {
+          const std::wstring item = NameOf(h, (L"MVRItem" + std::to_wstring(k)).c_str());
+          if (item.empty()) break;
+          std::printf("ToolButton\t%s\t\t%d\t1\t1\n", U8(item).c_str(), k);
+        }
+    }
+    return 0;
+  }
+  if (cmd == "watch") {
+    // How long the window stays visible from the moment it is first seen visible.
+    const DWORD limit = static_cast<DWORD>(num(3, 10000));
+    DWORD start = GetTickCount();
+    while (!IsWindowVisible(win)) {
+      if (GetTickCount() - start >= limit) return Fail("visible", arg(2));
+      Sleep(10);
+    }
+    start = GetTickCount();
+    while (IsWindowVisible(win)) {
+      if (GetTickCount() - start >= limit) {
+        std::printf("visible-for %lu\n", static_cast<unsigned long>(GetTickCount() - start));
+        return 0;
+      }
+      Sleep(10);
+    }
+    std::printf("hidden-after %lu\n", static_cast<unsigned long>(GetTickCount() - start));
+    return 0;
+  }
+  if (cmd == "trayicon") {
+    // Whether the window's notification-area icon exists: the shell modifies only icons it has.
+    NOTIFYICONDATAW nid{};
+    nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    nid.hWnd = win;
+    nid.uID = static_cast<UINT>(num(3, 1));
+    nid.uFlags = 0;
+    std::printf("%d\n", Shell_NotifyIconW(NIM_MODIFY, &nid) ? 1 : 0);
+    return 0;
+  }
+  if (cmd == "visible") {
+    std::printf("%d\n", IsWindowVisible(win) ? 1 : 0);
+    return 0;
+  }
+  if (cmd == "rect") {
+    PrintRect(win);
+    return 0;
+  }
+  if (cmd == "move") {
+    // As if dragged by its title bar to this screen position.
+    SetWindowPos(win, nullptr, static_cast<int>(num(3, 0)), static_cast<int>(num(4, 0)), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return 0;
+  }
+  if (cmd == "syscommand") {
+    PostMessageW(win, WM_SYSCOMMAND, static_cast<WPARAM>(num(3, 0)), 0);
+    return 0;
+  }
+  if (cmd == "tray") {
+    PostMessageW(win, WM_USER + 1, 1, static_cast<LPARAM>(num(3, 0)));
+    return 0;
+  }
+  if (cmd == "mouse") {
+    POINT p{static_cast<LONG>(num(3, 0)), static_cast<LONG>(num(4, 0))};
+    ClientToScreen(win, &p);
+    SetCursorPos(p.x, p.y);
+    Sleep(50);
+    SetCursorPos(p.x + 1, p.y + 1);
+    return 0;
+  }
+  if (cmd == "toolclick") {
+    for (HWND bar : Children(win)) {
+      if (ClassOf(bar) != L"ToolbarWindow32") continue;
+      for (int k = 0;; ++k) {
+        const std::wstring item = NameOf(bar, (L"MVRItem" + std::to_wstring(k)).c_str());
+        if (item.empty()) break;
+        if (item != W(arg(3)) && std::to_string(k) != arg(3)) continue;
+        RECT r{};
+        if (!ToolButtonRect(bar, k, r)) return Fail("tool button rect", arg(3));
+        const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        PostMessageW(bar, WM_MOUSEMOVE, 0, at);
+        PostMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(bar, WM_LBUTTONUP, 0, at);
+        return 0;
+      }
+    }
+    return Fail("tool button", arg(3));
+  }
+
+  HWND ctrl = FindControl(win, W(arg(3)));
+  if (!ctrl) return Fail("control", arg(3));
+  const std::wstring cls = ClassOf(ctrl);
+  if (cmd == "text") {
+    std::printf("%s\n", U8(cls == L"ComboBox" ? ComboText(ctrl) : TextOf(ctrl)).c_str());
+    return 0;
+  }
+  if (cmd == "key") {
+    // A key pressed while this control has the focus (Enter = 13, Esc = 27, Tab = 9).
+    const auto vk = static_cast<WPARAM>(num(4, 0));
+    PostMessageW(ctrl, WM_KEYDOWN, vk, 1);
+    PostMessageW(ctrl, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001u));
+    return 0;
+  }
+  if (cmd == "click") {
+    PostMessageW(ctrl, BM_CLICK, 0, 0);
+    return 0;
+  }
+  if (cmd == "select") {
+    const LRESULT count = SendMessageW(ctrl, CB_GETCOUNT, 0, 0);
+    long row = -1;
+    for (LRESULT i = 0; i < count; ++i) {
+      const LRESULT len = SendMessageW(ctrl, CB_GETLBTEXTLEN, i, 0);
+      std::wstring buf(static_cast<size_t>(len) + 2, L'\0');
+      SendMessageW(ctrl, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&buf[0]));
+      buf.resize(wcslen(buf.c_str()));
+      if (buf == W(arg(4))) row = static_cast<long>(i);
+    }
+    if (row < 0 && !arg(4).empty() && arg(4)[0] == '#') row = std::strtol(arg(4).c_str() + 1, nullptr, 10);
+    if (row < 0 || row >= count) return Fail("row", arg(4));
+    SendMessageW(ctrl, CB_SETCURSEL, static_cast<WPARAM>(row), 0);
+    PostMessageW(GetParent(ctrl), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ctrl), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(ctrl));
+    return 0;
+  }
+  if (cmd == "paste") {
+    // Whole text at once through the clipboard, replacing the field's text.
+    const std::wstring w = W(arg(4));
+    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, (w.size() + 1) * sizeof(wchar_t));
+    if (!mem) return Fail("memory", "");
+    std::memcpy(GlobalLock(mem), w.c_str(), (w.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(mem);
+    if (!OpenClipboard(nullptr)) {
+      GlobalFree(mem);
+      return Fail("clipboard", "");
+    }
+    EmptyClipboard();
+    if (!SetClipboardData(CF_UNICODETEXT, mem)) GlobalFree(mem);
+    CloseClipboard();
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(ctrl, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 3000, &r);
+    SendMessageTimeoutW(ctrl, WM_PASTE, 0, 0, SMTO_ABORTIFHUNG, 3000, &r);
+    return 0;
+  }
+  if (cmd == "type" || cmd == "clear" || cmd == "replace") {
+    DWORD_PTR r = 0;
+    if (cmd == "replace") SendMessageTimeoutW(ctrl, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 3000, &r);
+    if (cmd == "clear") {
+      SendMessageTimeoutW(ctrl, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 3000, &r);
+      SendMessageTimeoutW(ctrl, WM_CHAR, VK_BACK, 0, SMTO_ABORTIFHUNG, 3000, &r);
+      return 0;
+    }
+    for (wchar_t c : W(arg(4))) SendMessageTimeoutW(ctrl, WM_CHAR, c, 0, SMTO_ABORTIFHUNG, 3000, &r);
+    return 0;
+  }
+  return Usage();
+}
