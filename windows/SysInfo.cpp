@@ -1,19 +1,5 @@
 #include "windows/SysInfo.h"
 
-namespace {
-FormDef Def() {
-  FormDef f;
-  f.className = L"TSysInfoFm";
-  f.caption = "Systeminformationen";
-  f.clientWidth = 472;
-  f.clientHeight = 291;
-  f.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-  f.exStyle = WS_EX_DLGMODALFRAME;
-  f.left = 100;
-  f.top = 100;
-  f.fonts = {{"MS Sans Serif", 11, false}};
-  return f;
-}
-}  // namespace
+#include "windows/PlaceholderForm.h"
 
-TSysInfoFm::TSysInfoFm() : TForm(Def(), {}) {}
+TSysInfoFm::TSysInfoFm() : TForm(PlaceholderFormDef(L"TSysInfoFm", "Systeminformationen", 472, 291), {}) {}

@@ -46,6 +46,7 @@ def subkeys(text, key):
 
 
 def test(env):
+    env.reset_settings()
     server = env.exe("app/MVRServ.exe")
     platform = "win64" if env.arch == "win64" else "win32"
 

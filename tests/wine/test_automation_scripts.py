@@ -14,6 +14,7 @@ def win_path(path):
 
 
 def test(env):
+    env.reset_settings()
     host = env.exe("tools/win32/scripthost/mvrscript.exe")
     samples = os.path.join(ROOT, "samples")
     env.wine([env.exe("app/MVRServ.exe"), "/regserver"], timeout=60, check_rc=True)

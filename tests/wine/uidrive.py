@@ -127,7 +127,7 @@ class Program:
 
 def reset_settings(env, window=None, comport=None):
     """Clears the program's registry key, then stores the given sections."""
-    env.reg_delete(SETTINGS_KEY)
+    env.reset_settings()
     for section, values in (("WindowParams", window), ("ComPort", comport)):
         for name, value in (values or {}).items():
             env.reg_add(SETTINGS_KEY + "\\" + section, name, value)

@@ -110,6 +110,10 @@ class WineEnv:
                 return parts[2].strip() if len(parts) == 3 else ""
         return None
 
+    def reset_settings(self):
+        """Forgets the program's stored settings, so a test starts from the built-in ones."""
+        self.reg_delete(r"HKCU\SOFTWARE\Brightloom\MVR Server")
+
     def ensure_prefix(self):
         marker = os.path.join(self.prefix, ".mvr-ready")
         if os.path.exists(marker):
