@@ -23,11 +23,12 @@ def main():
     script_host = env.exe("tools/win32/scripthost/mvrscript.exe")
     driver = env.exe("tools/win32/uidriver/uidriver.exe")
     env.wine([server, "/regserver"], timeout=60, check_rc=True)
+    env.end_all()  # let the prefix settle before the real start
 
     with PtyPair(env) as pty, Simulator(env, pty) as sim:
         log = os.path.join(env.build_dir, "MVRServ.log")
         proc = env.start([server], log)
-        rc, _ = env.wine([driver, "find", MAIN, 20000])
+        rc, _ = env.wine([driver, "find", MAIN, "60000"])
         if rc != 0:
             print("MVRServ.exe did not show its window; see", log)
             return 1
@@ -47,7 +48,7 @@ def main():
         print("--- main window ---")
         print(" ".join(counters))
 
-        env.wine([driver, "tray", MAIN, 516])       # right click on the icon
+        env.wine([driver, "tray", MAIN, "516"])       # right click on the icon
         env.wine([driver, "menu", "&Beenden"])
         try:
             server_rc = proc.wait(timeout=30)
