@@ -161,6 +161,7 @@ void TMVRServMainFm::FormClose() {
   // A start without a port never read the stored values: writing now would replace them
   // with the design position and the built-in settings.
   if (started_) SaveWindowParams();
+  if (trx_.IsOpen()) portOpenBeforeClose_ = true;
   trx_.Close();
   if (SaveLog) SaveLog();
   RemoveTNAIcon();
@@ -168,8 +169,10 @@ void TMVRServMainFm::FormClose() {
 
 void TMVRServMainFm::AfterClose() {
   if (ConfirmEnd && !ConfirmEnd()) {
-    // The user keeps the program: undo what the close handling took away.
-    if (started_) trx_.Open();
+    // The user keeps the program: undo what the close handling took away. The port alone
+    // is reopened; the engine's Open would free the channels the clients still hold.
+    if (portOpenBeforeClose_) trx_.Serial.Open();
+    portOpenBeforeClose_ = false;
     AddTNAIcon();
     return;
   }

@@ -55,6 +55,7 @@ class TMVRServMainFm : public TForm {
   bool TNAIconAdded = false;
   TickSchedule schedule_;  // HideCountdown and TickCount
   bool started_ = false;   // the port opened at start; only then is anything stored
+  bool portOpenBeforeClose_ = false;  // what a declined end reopens
 };
 
 extern TMVRServMainFm* MVRServMainFm;

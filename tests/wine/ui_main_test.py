@@ -74,6 +74,11 @@ def mouse_move_and_position(env, ui):
     check(pos == {"Left": str(SM_CXSCREEN - width), "Top": "100"}, "the corrected position is stored %s" % pos)
 
 
+def last_count(path):
+    counts = [int(line.split()[1]) for line in open(path, errors="replace") if line.startswith("got ")]
+    return counts[-1] if counts else -1
+
+
 def declined_end_keeps_running(env, ui):
     """A client still holds an object: declining the server's warning keeps the program
     running with the port open again and the icon back; accepting then ends it."""
@@ -82,8 +87,10 @@ def declined_end_keeps_running(env, ui):
     work = tempfile.mkdtemp(prefix="ui-client-")
     script = os.path.join(work, "hold.vbs")
     with open(script, "w") as f:
-        f.write('Set o = WScript.CreateObject("MVR_Server.MVR_AutoServ")\n'
-                'WScript.Echo "created"\nWScript.Sleep 25000\n')
+        f.write('Dim n\nn = 0\nSub mvr_Receive(Block)\n  n = n + 1\nEnd Sub\n'
+                'Set o = WScript.CreateObject("MVR_Server.MVR_AutoServ", "mvr_")\n'
+                'o.ConnectChannel 1\nWScript.Echo "created"\n'
+                'For i = 1 To 100\n  WScript.Sleep 250\n  WScript.Echo "got " & n\nNext\n')
     with Program(env, "main3", ["--unsolicited", "100:data:1:41"]) as prog:
         ui.find(MAIN)
         ui.ok("mouse", MAIN, 165, 112)
@@ -101,6 +108,12 @@ def declined_end_keeps_running(env, ui):
         before = int(ui.text(MAIN, "RXLabel"))
         time.sleep(1.5)
         check(int(ui.text(MAIN, "RXLabel")) > before, "the port is open again and receives")
+        out_path = os.path.join(work, "out.txt")
+        got_before = last_count(out_path)
+        time.sleep(1.5)
+        check(last_count(out_path) > got_before,
+              "the client's channel survived the declined end: Receive events go on (%d -> %d)"
+              % (got_before, last_count(out_path)))
         ui.ok("syscommand", MAIN, SC_CLOSE)
         ui.box("Warnung des COM-Servers", "&Ja")
         check(prog.ended(20), "accepted: the program ends")
