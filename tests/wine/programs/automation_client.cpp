@@ -2,6 +2,8 @@
 // Prints "ok:"/"FAIL:" lines and measurements; the Python side runs it and checks the wire.
 #include <windows.h>
 
+#include "platform/MessagePump.h"
+
 #include <ocidl.h>
 #include <olectl.h>
 #include <tlhelp32.h>
@@ -37,19 +39,6 @@ double Now() {
   return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
-void Pump(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    const DWORD now = GetTickCount();
-    if (static_cast<LONG>(end - now) <= 0) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
-  }
-}
 
 std::string Hex(const std::wstring& s) {
   std::string out;
@@ -107,7 +96,7 @@ class Sink final : public IDispatch {
   ULONG refs() const { return refs_; }
   bool WaitReceived(size_t n, DWORD ms) {
     const DWORD end = GetTickCount() + ms;
-    while (received.size() < n && static_cast<LONG>(end - GetTickCount()) > 0) Pump(10);
+    while (received.size() < n && static_cast<LONG>(end - GetTickCount()) > 0) PumpMessagesFor(10);
     return received.size() >= n;
   }
 
@@ -290,7 +279,7 @@ void Basic() {
   OwnedBstr z(SysAllocString(L"z"));
   CheckHr(obj->SendLPaket(z.Get(), &b), S_OK, "SendLPaket(z)");
   Check(sink.WaitReceived(5, 3000), "fifth echo");
-  Pump(100);
+  PumpMessagesFor(100);
   Check(sink.nestedOk, "DisconnectChannel from inside Receive");
   CheckHr(obj->SendSPaket(1, &b), S_OK, "send after disconnect");
   Check(b == VARIANT_FALSE, "no channel any more");
@@ -308,7 +297,7 @@ void Basic() {
   ti.Reset();
   obj.Reset();
   t0 = Now();
-  while (ServerRunning() && Now() - t0 < 8000) Pump(20);
+  while (ServerRunning() && Now() - t0 < 8000) PumpMessagesFor(20);
   Check(!ServerRunning(), "server ended after the last release");
   std::printf("server_end_ms=%.0f\n", Now() - t0);
 }
@@ -324,7 +313,7 @@ void Channel(int channel, const wchar_t* text, int rounds) {
   VARIANT_BOOL b = 0;
   obj->ConnectChannel(static_cast<signed char>(channel), &b);
   Check(b == VARIANT_TRUE, "own channel granted");
-  Pump(1500);  // the other client connects meanwhile: both send at the same time
+  PumpMessagesFor(1500);  // the other client connects meanwhile: both send at the same time
   OwnedBstr t(SysAllocString(text));
   for (int i = 0; i < rounds; ++i) {
     obj->SendLPaket(t.Get(), &b);
@@ -351,9 +340,9 @@ void Timeout() {
   a->SendSPaket(1, &r);
   b->SendSPaket(2, &r);
   const double t0 = Now();
-  while (sb.timeouts == 0 && Now() - t0 < 3000) Pump(10);
+  while (sb.timeouts == 0 && Now() - t0 < 3000) PumpMessagesFor(10);
   std::printf("timeout_ms=%.0f\n", Now() - t0);
-  Pump(900);
+  PumpMessagesFor(900);
   Check(sb.timeouts == 1, "TimeOut to the last sender once");
   Check(sa.timeouts == 0, "no TimeOut to the earlier sender");
   // Release without disconnecting: the server frees the channel itself.
@@ -367,7 +356,7 @@ void Timeout() {
 HWND WaitForWindow(const wchar_t* caption, DWORD ms) {
   const DWORD end = GetTickCount() + ms;
   HWND w = nullptr;
-  while (!(w = FindWindowW(nullptr, caption)) && static_cast<LONG>(end - GetTickCount()) > 0) Pump(20);
+  while (!(w = FindWindowW(nullptr, caption)) && static_cast<LONG>(end - GetTickCount()) > 0) PumpMessagesFor(20);
   return w;
 }
 
@@ -395,14 +384,14 @@ void CloseBox() {
     Check(no && (GetWindowLongW(no, GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON, "No is the default");
     if (round == 0) {
       PostMessageW(box, WM_COMMAND, IDNO, 0);
-      Pump(300);
+      PumpMessagesFor(300);
       VARIANT_BOOL b = 0;
       CheckHr(obj->get_HasSerialConnection(&b), S_OK, "No: the server keeps serving");
       Check(IsWindow(server) != FALSE, "No: the server window stays");
     } else {
       PostMessageW(box, WM_COMMAND, IDYES, 0);
       const double t0 = Now();
-      while (ServerRunning() && Now() - t0 < 8000) Pump(20);
+      while (ServerRunning() && Now() - t0 < 8000) PumpMessagesFor(20);
       Check(!ServerRunning(), "Yes: the server ends");
     }
   }

@@ -4,6 +4,8 @@
 // Wine's own cscript cannot sink events.  usage: mvrscript file.vbs|file.js
 #include <windows.h>
 
+#include "platform/MessagePump.h"
+
 #include <activscp.h>
 #include <ocidl.h>
 #include <olectl.h>
@@ -39,19 +41,6 @@ void Print(const std::wstring& line) {
   std::fflush(stdout);
 }
 
-void Pump(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    const LONG left = static_cast<LONG>(end - GetTickCount());
-    if (left <= 0) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
-  }
-}
 
 // Base for the host's small IDispatch objects.
 template <class Self>
@@ -214,7 +203,7 @@ class WScriptObject final : public Unknown<WScriptObject> {
         VARIANT v;
         VariantInit(&v);
         if (n < 1 || FAILED(VariantChangeType(&v, arg(0), 0, VT_I4))) return DISP_E_TYPEMISMATCH;
-        Pump(static_cast<DWORD>(v.lVal > 0 ? v.lVal : 0));
+        PumpMessagesFor(static_cast<DWORD>(v.lVal > 0 ? v.lVal : 0));
         return host_->Quitting() ? kQuitting : S_OK;
       }
       case kCreateObject: {

@@ -2,6 +2,8 @@
 // caption and class, reads control names and texts, clicks, selects, types, answers boxes.
 // Output is UTF-8 on stdout; exit code 0 = done, 1 = not found / failed, 2 = usage.
 #include <windows.h>
+
+#include "platform/Text.h"
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -14,21 +16,7 @@
 
 namespace {
 
-std::string U8(const std::wstring& w) {
-  if (w.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-  return s;
-}
 
-std::wstring W(const std::string& s) {
-  if (s.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-  return w;
-}
 
 std::wstring ClassOf(HWND h) {
   wchar_t buf[256] = {};
@@ -118,8 +106,8 @@ HWND Resolve(const std::string& arg, DWORD timeoutMs = 5000, bool visibleOnly = 
   if (!arg.empty() && arg[0] == '#')
     return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(_strtoui64(arg.c_str() + 1, nullptr, 0)));
   const auto bar = arg.find('|');
-  const std::wstring cap = W(arg.substr(0, bar));
-  const std::wstring cls = bar == std::string::npos ? L"" : W(arg.substr(bar + 1));
+  const std::wstring cap = Utf8ToWide(arg.substr(0, bar));
+  const std::wstring cls = bar == std::string::npos ? L"" : Utf8ToWide(arg.substr(bar + 1));
   return FindTopWindow(cap, cls, visibleOnly, timeoutMs);
 }
 
@@ -202,7 +190,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cmd == "box") {
-    HWND box = FindTopWindow(W(arg(2)), L"#32770", true, static_cast<DWORD>(num(4, 5000)));
+    HWND box = FindTopWindow(Utf8ToWide(arg(2)), L"#32770", true, static_cast<DWORD>(num(4, 5000)));
     if (!box) return Fail("box", arg(2));
     std::wstring text;
     std::vector<std::pair<HWND, std::wstring>> buttons;
@@ -217,13 +205,13 @@ int main(int argc, char** argv) {
     }
     std::wstring esc;
     for (wchar_t c : text) esc += c == L'\r' ? std::wstring(L"\\r") : c == L'\n' ? std::wstring(L"\\n") : std::wstring(1, c);
-    std::printf("text: %s\n", U8(esc).c_str());
+    std::printf("text: %s\n", WideToUtf8(esc).c_str());
     std::printf("buttons:");
-    for (auto& b : buttons) std::printf(" [%s]", U8(b.second).c_str());
+    for (auto& b : buttons) std::printf(" [%s]", WideToUtf8(b.second).c_str());
     std::printf("\n");
     if (argc > 3 && !arg(3).empty()) {
       for (auto& b : buttons)
-        if (b.second == W(arg(3))) {
+        if (b.second == Utf8ToWide(arg(3))) {
           PostMessageW(b.first, BM_CLICK, 0, 0);
           return 0;
         }
@@ -243,14 +231,14 @@ int main(int argc, char** argv) {
       ScreenToClient(GetParent(h), &p);
       const std::wstring cls = ClassOf(h);
       std::wstring text = cls == L"ComboBox" ? ComboText(h) : TextOf(h);
-      std::printf("%s\t%s\t%s\t%ld,%ld,%ld,%ld\t%d\t%d\n", U8(cls).c_str(), U8(NameOf(h)).c_str(),
-                  U8(text).c_str(), p.x, p.y, r.right - r.left, r.bottom - r.top,
+      std::printf("%s\t%s\t%s\t%ld,%ld,%ld,%ld\t%d\t%d\n", WideToUtf8(cls).c_str(), WideToUtf8(NameOf(h)).c_str(),
+                  WideToUtf8(text).c_str(), p.x, p.y, r.right - r.left, r.bottom - r.top,
                   IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0);
       if (cls == L"ToolbarWindow32")
         for (int k = 0;; ++k) {
           const std::wstring item = NameOf(h, (L"MVRItem" + std::to_wstring(k)).c_str());
           if (item.empty()) break;
-          std::printf("ToolButton\t%s\t\t%d\t1\t1\n", U8(item).c_str(), k);
+          std::printf("ToolButton\t%s\t\t%d\t1\t1\n", WideToUtf8(item).c_str(), k);
         }
     }
     return 0;
@@ -320,7 +308,7 @@ int main(int argc, char** argv) {
       for (int k = 0;; ++k) {
         const std::wstring item = NameOf(bar, (L"MVRItem" + std::to_wstring(k)).c_str());
         if (item.empty()) break;
-        if (item != W(arg(3)) && std::to_string(k) != arg(3)) continue;
+        if (item != Utf8ToWide(arg(3)) && std::to_string(k) != arg(3)) continue;
         RECT r{};
         if (!ToolButtonRect(bar, k, r)) return Fail("tool button rect", arg(3));
         const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
@@ -333,11 +321,11 @@ int main(int argc, char** argv) {
     return Fail("tool button", arg(3));
   }
 
-  HWND ctrl = FindControl(win, W(arg(3)));
+  HWND ctrl = FindControl(win, Utf8ToWide(arg(3)));
   if (!ctrl) return Fail("control", arg(3));
   const std::wstring cls = ClassOf(ctrl);
   if (cmd == "text") {
-    std::printf("%s\n", U8(cls == L"ComboBox" ? ComboText(ctrl) : TextOf(ctrl)).c_str());
+    std::printf("%s\n", WideToUtf8(cls == L"ComboBox" ? ComboText(ctrl) : TextOf(ctrl)).c_str());
     return 0;
   }
   if (cmd == "key") {
@@ -359,7 +347,7 @@ int main(int argc, char** argv) {
       std::wstring buf(static_cast<size_t>(len) + 2, L'\0');
       SendMessageW(ctrl, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&buf[0]));
       buf.resize(wcslen(buf.c_str()));
-      if (buf == W(arg(4))) row = static_cast<long>(i);
+      if (buf == Utf8ToWide(arg(4))) row = static_cast<long>(i);
     }
     if (row < 0 && !arg(4).empty() && arg(4)[0] == '#') row = std::strtol(arg(4).c_str() + 1, nullptr, 10);
     if (row < 0 || row >= count) return Fail("row", arg(4));
@@ -370,7 +358,7 @@ int main(int argc, char** argv) {
   }
   if (cmd == "paste") {
     // Whole text at once through the clipboard, replacing the field's text.
-    const std::wstring w = W(arg(4));
+    const std::wstring w = Utf8ToWide(arg(4));
     HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, (w.size() + 1) * sizeof(wchar_t));
     if (!mem) return Fail("memory", "");
     std::memcpy(GlobalLock(mem), w.c_str(), (w.size() + 1) * sizeof(wchar_t));
@@ -395,7 +383,7 @@ int main(int argc, char** argv) {
       SendMessageTimeoutW(ctrl, WM_CHAR, VK_BACK, 0, SMTO_ABORTIFHUNG, 3000, &r);
       return 0;
     }
-    for (wchar_t c : W(arg(4))) SendMessageTimeoutW(ctrl, WM_CHAR, c, 0, SMTO_ABORTIFHUNG, 3000, &r);
+    for (wchar_t c : Utf8ToWide(arg(4))) SendMessageTimeoutW(ctrl, WM_CHAR, c, 0, SMTO_ABORTIFHUNG, 3000, &r);
     return 0;
   }
   return Usage();
