@@ -104,12 +104,8 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+  STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
 
   // IDispatch
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -299,7 +295,7 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
                  nullptr);
   }
 
-  ULONG refs_ = 1;
+  RefCount refs_;
   ComPtr<ITypeInfo> dispInfo_;
   ComPtr<ITypeInfo> vtblInfo_;
   EventPoint FConnectionPoint;
@@ -319,12 +315,8 @@ class PointEnum final : public IEnumConnectionPoints {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+  STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
   STDMETHODIMP Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
     if (!out) return E_POINTER;
     ULONG got = 0;
@@ -354,7 +346,7 @@ class PointEnum final : public IEnumConnectionPoints {
   PointEnum(const PointEnum& o) : owner_(o.owner_), pos_(o.pos_) {}
   ComPtr<IConnectionPointContainer> owner_;
   ULONG pos_;
-  ULONG refs_ = 1;
+  RefCount refs_;
 };
 
 STDMETHODIMP TMVR_AutoServ::EnumConnectionPoints(IEnumConnectionPoints** e) {

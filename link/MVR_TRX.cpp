@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
-TMVRtrx::TMVRtrx(SerialPlatform& platform) : Serial(platform) {
-  Serial.SetPort(0);
-  Serial.SetBaudRate(11);
-  Serial.SetDataBits(4);
-  Serial.SetParity(0);
-  Serial.SetStopBits(0);
-  Serial.InSize = 1000;
-  Serial.OutSize = 1000;
+TMVRtrx::TMVRtrx(SerialPlatform& platform) : Serial(platform) { ApplyBuiltInSettings(Serial); }
+
+void TMVRtrx::ApplyBuiltInSettings(TSerialPort& port) {
+  port.SetPort(0);
+  port.SetBaudRate(11);
+  port.SetDataBits(4);
+  port.SetParity(0);
+  port.SetStopBits(0);
+  port.InSize = 1000;
+  port.OutSize = 1000;
 }
 
 bool TMVRtrx::Open() {

@@ -37,6 +37,8 @@ struct TChannelEvent {
 class TMVRtrx {
  public:
   explicit TMVRtrx(SerialPlatform& platform);
+  // The built-in line settings: COM1, 57600 baud, 8N1, 1000-byte queues.
+  static void ApplyBuiltInSettings(TSerialPort& port);
   TMVRtrx(const TMVRtrx&) = delete;
   TMVRtrx& operator=(const TMVRtrx&) = delete;
 

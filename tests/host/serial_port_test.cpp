@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "link/MVR_TRX.h"
 #include "serial/SerialX.h"
 #include "tests/host/fakes/FakeSerialPlatform.h"
 #include "tests/host/fakes/MemoryIniFile.h"
@@ -17,15 +18,7 @@ using Bytes = std::vector<uint8_t>;
 struct PortFixture : ::testing::Test {
   FakeSerialPlatform p;
   TSerialPort port{p};
-  PortFixture() {
-    port.SetPort(0);
-    port.SetBaudRate(11);
-    port.SetDataBits(4);
-    port.SetParity(0);
-    port.SetStopBits(0);
-    port.InSize = 1000;
-    port.OutSize = 1000;
-  }
+  PortFixture() { TMVRtrx::ApplyBuiltInSettings(port); }
   Bytes ReadAll() {
     Bytes out;
     uint8_t buf[260];
