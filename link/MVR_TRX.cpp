@@ -86,21 +86,43 @@ void TMVRtrx::Poll() {
   // A timer tick inside a callback or an error box must not parse bytes out of order.
   if (inPoll_) return;
   inPoll_ = true;
+  const uint32_t got = ReadAll();
+  // Every tick ends with an empty read: a running countdown loses one.
+  if (AnswerCountdown > 0) --AnswerCountdown;
+  // A frame whose bytes keep coming survives any number of ticks; one that went quiet is
+  // given up, so it cannot swallow the next good frame.
+  if (got == 0 && RxState != rsHeader &&
+      Serial.Platform().GetTickCount() - lastByteTick_ >= SilenceLimitMs())
+    RxState = rsHeader;
+  inPoll_ = false;
+}
+
+void TMVRtrx::ReceiveArrived() {
+  if (inPoll_) return;
+  inPoll_ = true;
+  ReadAll();
+  inPoll_ = false;
+}
+
+uint32_t TMVRtrx::ReadAll() {
   uint8_t buffer[kMaxFrameSize];
+  uint32_t total = 0;
   for (;;) {
     const int32_t n = Serial.Read(buffer, sizeof buffer);
-    if (n <= 0) {
-      if (AnswerCountdown > 0)
-        --AnswerCountdown;
-      else
-        RxState = rsHeader;
-      break;
-    }
+    if (n <= 0) break;
+    total += static_cast<uint32_t>(n);
+    lastByteTick_ = Serial.Platform().GetTickCount();
     BytesReceived += static_cast<uint32_t>(n);
     ReceiveBlock(buffer, buffer + n);
     if (AnswerCountdown > 0) AnswerCountdown = AnswerTimeout;
   }
-  inPoll_ = false;
+  return total;
+}
+
+// At slow line rates three characters take longer than the fixed limit.
+uint32_t TMVRtrx::SilenceLimitMs() const {
+  const uint32_t baud = BaudRates[Serial.BaudRate & 15];
+  return std::max<uint32_t>(kFrameSilenceMs, 30000u / baud);
 }
 
 // ReceiveByte for a block, with the bulk of a frame taken in runs: the data bytes before a

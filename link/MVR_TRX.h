@@ -14,6 +14,8 @@ constexpr uint8_t CommandFrameTag = 0x10;
 constexpr int kChannelCount = 10;
 constexpr int kMaxFrameData = 256;
 constexpr int kMaxFrameSize = kMaxFrameData + 4;
+// A partly received frame is given up only after the line has been this quiet.
+constexpr uint32_t kFrameSilenceMs = 100;
 
 enum : uint8_t {
   rsHeader = 0,
@@ -49,7 +51,11 @@ class TMVRtrx {
   bool RegisterChannel(uint8_t channel, TChannelEvent callback, uint8_t* buffer,
                        uint16_t* lengthWord, uint16_t capacity);
   void ReleaseChannel(uint8_t channel);
+  // The timer tick: reads everything that has arrived; a tick that brings nothing counts down
+  // the answer supervision and gives up a partial frame after a real silence.
   void Poll();
+  // The port's read has completed: reads and delivers what has arrived. Never a silent tick.
+  void ReceiveArrived();
   bool CheckTimeout();
   void SendFrame(uint8_t channel, const uint8_t* data, uint16_t length);
   void SendCommand(uint8_t channel, uint8_t value);
@@ -87,8 +93,12 @@ class TMVRtrx {
   void AbandonFrameFor(uint8_t channel);
   void Deliver(uint8_t channel);
   void ReceiveBlock(const uint8_t* p, const uint8_t* end);
+  // Reads and parses until the port has nothing more; returns the bytes read.
+  uint32_t ReadAll();
+  uint32_t SilenceLimitMs() const;
 
   bool inPoll_ = false;
+  uint32_t lastByteTick_ = 0;  // when the last byte was read
   // The channel of the data frame whose length byte is awaited was released meanwhile.
   bool frameAbandoned_ = false;
 };

@@ -24,6 +24,8 @@ class SerialPlatform {
   virtual BOOL CancelIo(HANDLE h) = 0;
   virtual BOOL CloseHandle(HANDLE h) = 0;
   virtual DWORD GetLastError() = 0;
+  // Milliseconds since some fixed start; wraps like the system's tick count.
+  virtual DWORD GetTickCount() = 0;
   virtual DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                                LPSTR buffer, DWORD size, void* arguments) = 0;
   // The modal error box: caption "Fehler", error icon, one button "OK".

@@ -32,6 +32,7 @@ class Win32SerialPlatform : public SerialPlatform {
   BOOL CancelIo(HANDLE h) override { return ::CancelIo(h); }
   BOOL CloseHandle(HANDLE h) override { return ::CloseHandle(h); }
   DWORD GetLastError() override { return ::GetLastError(); }
+  DWORD GetTickCount() override { return ::GetTickCount(); }
   DWORD FormatMessageA(DWORD f, LPCVOID s, DWORD id, DWORD lang, LPSTR buf, DWORD size,
                        void* args) override {
     return ::FormatMessageA(f, s, id, lang, buf, size, static_cast<va_list*>(args));

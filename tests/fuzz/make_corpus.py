@@ -34,6 +34,14 @@ def chunk(data):
     return bytes([0]) + struct.pack("<H", len(data)) + data
 
 
+def woken(data):
+    return bytes([14]) + struct.pack("<H", len(data)) + data
+
+
+def wait(ms):
+    return bytes([15, ms])
+
+
 def send_command(ch, value):
     return bytes([11, ch, value])
 
@@ -54,6 +62,11 @@ seeds = {
     "small": header({0: 0, 1: 1, 2: 2, 3: 3}, timeout=-1)
     + chunk(frame(0, b"a") + frame(1, b"ab") + frame(2, b"ab") + frame(3, b"abcd") + command(0, 9)
             + frame(3, b"abc")),
+    "trickle": header(ALL) + b"".join(chunk(frame(6, bytes(range(40)))[i:i + 10]) + wait(30) + chunk(b"")
+                                      for i in range(0, 44, 10))
+    + send_command(6, 1) + woken(frame(6, b"first")) + woken(frame(6, b"second")[:3]) + wait(60) + chunk(b"")
+    + woken(frame(6, b"second")[3:]) + chunk(frame(7, b"stray")[:4]) + wait(60) + chunk(b"") + wait(40)
+    + chunk(b"") + chunk(frame(7, b"next")) + CHECK_TIMEOUT,
 }
 
 here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

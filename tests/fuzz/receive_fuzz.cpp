@@ -1,11 +1,14 @@
 // Feeds arbitrary streams to two link engines in lockstep: A reads them through the fake port
-// with Poll, B gets them byte by byte through ReceiveByte. Channel owners come and go, also
+// with Poll (a tick) or ReceiveArrived (a wake-up), B gets them byte by byte through
+// ReceiveByte and models the tick's rules itself: the countdown and, after 100 ms without a
+// byte, the return to rsHeader. Both share one clock that the input moves. Channel owners come and go, also
 // from inside their callbacks. Buffers are exactly capacity + 2 bytes and freed on release,
 // so ASan sees any write beyond them or into a released one; the two engines must agree on
 // every delivered frame and every counter.
 //
 // Input: mask (2 bytes, channels 0..9), a capacity (2 bytes) per channel in the mask, the
-// answer time-out (1 byte), 8 callback actions, then operations (see Run).
+// answer time-out (1 byte), 8 callback actions, then operations (see Run). The line rate is
+// the built-in 57600 baud, so the silence limit is 100 ms.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -117,18 +120,29 @@ struct Side {
     }
   }
 
-  void Feed(const std::vector<uint8_t>& bytes) {
+  void Feed(const std::vector<uint8_t>& bytes, bool wakeUp) {
     if (polled) {
       port.Receive(bytes);
-      trx.Poll();
+      if (wakeUp)
+        trx.ReceiveArrived();
+      else
+        trx.Poll();
       CHECK(port.incoming.empty());
       return;
     }
-    // What Poll does with a non-empty read, then its closing empty read.
+    // What a read with bytes does, then a tick's closing empty read.
     for (uint8_t b : bytes) trx.ReceiveByte(b);
-    if (!bytes.empty() && trx.AnswerCountdown > 0) trx.AnswerCountdown = trx.AnswerTimeout;
-    trx.Poll();
+    if (!bytes.empty()) {
+      lastByte = port.now;
+      if (trx.AnswerCountdown > 0) trx.AnswerCountdown = trx.AnswerTimeout;
+    }
+    if (wakeUp) return;
+    if (trx.AnswerCountdown > 0) --trx.AnswerCountdown;
+    if (bytes.empty() && trx.RxState != rsHeader && port.now - lastByte >= kFrameSilenceMs)
+      trx.RxState = rsHeader;
   }
+
+  DWORD lastByte = 0;
 
   static void Arrived(void* owner) {
     Owner& o = *static_cast<Owner*>(owner);
@@ -175,10 +189,15 @@ struct Side {
         s.trx.SendCommand(other, o.buffer[0]);
         break;
       case 7:
-        if (s.polled) {  // a timer tick inside the callback: must change nothing
+        if (s.polled) {  // a tick or wake-up inside the callback: must change nothing
           const int32_t countdown = s.trx.AnswerCountdown;
           const uint8_t state = s.trx.RxState;
-          s.trx.Poll();
+          s.port.now += 500;
+          if (param & 1)
+            s.trx.Poll();
+          else
+            s.trx.ReceiveArrived();
+          s.port.now -= 500;
           CHECK(s.trx.AnswerCountdown == countdown && s.trx.RxState == state);
         }
         break;
@@ -224,10 +243,14 @@ void Run(Input& in) {
   for (int i = 0; i < 300; ++i) payload[i] = static_cast<uint8_t>(i * 37);
   while (!in.Empty()) {
     const uint8_t op = in.Byte() & 15;
-    if (op < 8 || op >= 14) {
+    if (op < 8 || op == 14) {
       const auto bytes = in.Take(in.U16() % 701);
-      a.Feed(bytes);
-      b.Feed(bytes);
+      a.Feed(bytes, op == 14);
+      b.Feed(bytes, op == 14);
+    } else if (op == 15) {  // time passes
+      const DWORD ms = in.Byte();
+      a.port.now += ms;
+      b.port.now += ms;
     } else if (op == 8) {
       const uint8_t ch = in.Byte() % 11;
       a.Release(ch);

@@ -267,7 +267,7 @@ TEST_F(Link, JunkIsDroppedAndFramesComeInOrder) {
   EXPECT_EQ(trx.CRCErrors, 0);
 }
 
-TEST_F(Link, SplitFrameSurvivesOnlyWhileAnAnswerIsAwaited) {
+TEST_F(Link, PartialFrameIsGivenUpOnlyAfterSilence) {
   Client outer, inner;
   ASSERT_TRUE(Reg(3, outer, 16));
   ASSERT_TRUE(Reg(4, inner, 16));
@@ -276,27 +276,140 @@ TEST_F(Link, SplitFrameSurvivesOnlyWhileAnAnswerIsAwaited) {
   const Bytes frame = DataFrame(3, std::string(tail.begin(), tail.end()));
   const Bytes head(frame.begin(), frame.begin() + 2), rest(frame.begin() + 2, frame.end());
 
-  trx.SendCommand(3, 1);
-  Feed(head);
-  EXPECT_EQ(trx.AnswerCountdown, 15);
-  Feed(rest);
-  EXPECT_EQ(outer.calls, 1);
-  EXPECT_EQ(inner.calls, 0);
+  // Whether an answer is awaited (countdown running), stopped or run out: the same rule.
+  for (int mode = 0; mode < 3; ++mode) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    if (mode == 0) trx.SendCommand(3, 1);
+    if (mode == 2) {
+      trx.SendCommand(3, 1);
+      for (int i = 0; i < 16; ++i) trx.Poll();
+      ASSERT_EQ(trx.AnswerCountdown, 0);
+    }
+    const int outerBefore = outer.calls, innerBefore = inner.calls;
+    Feed(head);
+    for (int i = 0; i < 4; ++i) {  // 99 ms without a byte: still waiting for the rest
+      p.now += i < 3 ? 25 : 24;
+      trx.Poll();
+      EXPECT_EQ(trx.RxState, rsData);
+    }
+    Feed(rest);
+    EXPECT_EQ(outer.calls, outerBefore + 1);
+    EXPECT_EQ(inner.calls, innerBefore);
 
-  // Countdown stopped by that answer: the next split frame is abandoned.
+    // 100 ms of silence: the rest is parsed as possible header bytes.
+    Feed(head);
+    p.now += 60;
+    trx.Poll();
+    EXPECT_EQ(trx.RxState, rsData);
+    p.now += 40;
+    trx.ReceiveArrived();  // a wake-up without data is no tick
+    EXPECT_EQ(trx.RxState, rsData);
+    trx.Poll();
+    EXPECT_EQ(trx.RxState, rsHeader);
+    Feed(rest);
+    EXPECT_EQ(outer.calls, outerBefore + 1);
+    EXPECT_EQ(inner.calls, innerBefore + 1);
+    EXPECT_EQ(trx.CRCErrors, 0);
+    p.now += 1000;
+    trx.Poll();  // the outer frame's CRC bytes may have started a frame
+  }
+  // At 110 baud three characters take longer than 100 ms: the limit follows the line rate.
+  trx.Serial.SetBaudRate(0);
   Feed(head);
+  p.now += 250;
+  trx.Poll();
+  EXPECT_EQ(trx.RxState, rsData);
   Feed(rest);
-  EXPECT_EQ(outer.calls, 1);
-  EXPECT_EQ(inner.calls, 1);
+  EXPECT_EQ(outer.calls, 4);
+}
 
-  // Countdown run out: likewise.
-  trx.SendCommand(3, 1);
+// The bytes of one frame, however reads and ticks cut them, with up to 50 ms between pieces:
+// unsolicited, as the first answer to a send, and as the second answer.
+TEST_F(Link, FrameCutAnyWayIsDeliveredWhole) {
+  Client c, other;
+  ASSERT_TRUE(Reg(3, c, 256));
+  ASSERT_TRUE(Reg(5, other, 8));
+  const Bytes frame = DataFrame(3, "a frame cut into pieces");
+  const Bytes first = DataFrame(3, "first");
+  auto expectOne = [&](const std::string& what) {
+    ASSERT_EQ(c.calls, 1) << what;
+    EXPECT_EQ(c.Text(0), "a frame cut into pieces") << what;
+    EXPECT_EQ(trx.CRCErrors, 0) << what;
+    EXPECT_EQ(trx.RxState, rsHeader) << what;
+  };
+  // Piece arrival: through a tick's Poll or through a wake-up.
+  auto deliver = [&](const Bytes& piece, bool wakeUp) {
+    p.Receive(piece);
+    if (wakeUp)
+      trx.ReceiveArrived();
+    else
+      trx.Poll();
+  };
+  auto prepare = [&](int mode) {
+    c = Client{};
+    c.buf.assign(258, 0xCC);
+    trx.ReleaseChannel(3);
+    ASSERT_TRUE(trx.RegisterChannel(3, c.Event(), c.buf.data(), &c.len, 256));
+    if (mode >= 1) trx.SendCommand(3, 1);
+    if (mode == 2) {  // the first answer stops the countdown; this frame is the second
+      Feed(DataFrame(5, "1st"));
+      ASSERT_EQ(trx.AnswerCountdown, -1);
+    }
+  };
+  const char* modes[] = {"unsolicited", "first answer", "second answer"};
+  for (int mode = 0; mode < 3; ++mode) {
+    for (bool wakeUp : {false, true}) {
+      for (size_t cut = 1; cut < frame.size(); ++cut) {
+        const std::string what = std::string(modes[mode]) + (wakeUp ? " woken" : " ticked") +
+                                 " cut at " + std::to_string(cut);
+        prepare(mode);
+        deliver(Bytes(frame.begin(), frame.begin() + static_cast<long>(cut)), wakeUp);
+        for (int i = 0; i < 2; ++i) {  // two silent ticks: 50 ms without a byte
+          p.now += 25;
+          trx.Poll();
+        }
+        deliver(Bytes(frame.begin() + static_cast<long>(cut), frame.end()), wakeUp);
+        expectOne(what);
+        p.now += 1000;
+      }
+      // One byte per read, a silent tick between any two.
+      const std::string what =
+          std::string(modes[mode]) + (wakeUp ? " woken" : " ticked") + " byte by byte";
+      prepare(mode);
+      for (uint8_t b : frame) {
+        p.now += 30;
+        trx.Poll();
+        p.now += 20;
+        deliver({b}, wakeUp);
+      }
+      expectOne(what);
+      if (mode >= 1) {
+        EXPECT_EQ(trx.AnswerCountdown, -1) << what;
+      }
+      p.now += 1000;
+    }
+  }
+  EXPECT_EQ(other.calls, 2 * static_cast<int>(frame.size()));
+}
+
+TEST_F(Link, WakeUpsNeverCountAsSilentTicks) {
+  Client a;
+  ASSERT_TRUE(Reg(1, a, 4));
+  trx.SendCommand(1, 1);
+  for (int i = 0; i < 40; ++i) trx.ReceiveArrived();
+  EXPECT_EQ(trx.AnswerCountdown, 16);
+  p.Receive({0x00});
+  trx.ReceiveArrived();  // bytes that come reload the countdown, as in a tick
+  EXPECT_EQ(trx.AnswerCountdown, 16);
   for (int i = 0; i < 16; ++i) trx.Poll();
-  ASSERT_EQ(trx.AnswerCountdown, 0);
-  Feed(head);
-  Feed(rest);
-  EXPECT_EQ(outer.calls, 1);
-  EXPECT_EQ(inner.calls, 2);
+  EXPECT_TRUE(trx.CheckTimeout());
+  EXPECT_EQ(trx.BytesReceived, 1u);
+  // A wake-up delivers at once.
+  trx.SendCommand(1, 7);
+  p.Receive({0x11, 0x07, 0x16});
+  trx.ReceiveArrived();
+  ASSERT_EQ(a.calls, 1);
+  EXPECT_EQ(trx.AnswerCountdown, -1);
 }
 
 TEST_F(Link, AnswerCountdownAndTimeouts) {

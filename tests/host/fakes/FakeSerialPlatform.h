@@ -22,6 +22,7 @@ class FakeSerialPlatform : public SerialPlatform {
   bool writesPend = false;       // WriteFile returns pending; complete with CompleteWrites()
   bool readsPendWhenEmpty = true;
   DWORD shortWriteBy = 0;        // a write that completes at once reports this many bytes less
+  DWORD now = 0;                 // the clock in milliseconds; tests move it
 
   std::vector<std::string> boxes;
   std::vector<std::string> calls;  // every call, by name
@@ -49,6 +50,7 @@ class FakeSerialPlatform : public SerialPlatform {
   BOOL CancelIo(HANDLE) override;
   BOOL CloseHandle(HANDLE h) override;
   DWORD GetLastError() override { return lastError_; }
+  DWORD GetTickCount() override { return now; }
   DWORD FormatMessageA(DWORD, LPCVOID, DWORD id, DWORD, LPSTR buffer, DWORD size,
                        void*) override;
   void ShowErrorBox(const std::string& text) override { boxes.push_back(text); }
