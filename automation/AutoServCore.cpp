@@ -4,14 +4,53 @@
 
 TAutoServCore* LastActive = nullptr;
 
+bool ClientIsGone(int32_t hresult) {
+  switch (static_cast<uint32_t>(hresult)) {
+    case 0x80010006u:  // RPC_E_CONNECTION_TERMINATED
+    case 0x80010007u:  // RPC_E_SERVER_DIED
+    case 0x80010008u:  // RPC_E_CLIENT_DIED
+    case 0x80010012u:  // RPC_E_SERVER_DIED_DNE
+    case 0x80010108u:  // RPC_E_DISCONNECTED
+    case 0x80010114u:  // RPC_E_INVALID_OBJECT
+    case 0x800401FDu:  // CO_E_OBJNOTCONNECTED
+    case 0x8007006Du:  // HRESULT_FROM_WIN32(ERROR_BROKEN_PIPE)
+    case 0x800706BAu:  // HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)
+    case 0x800706BEu:  // HRESULT_FROM_WIN32(RPC_S_CALL_FAILED)
+    case 0x800706BFu:  // HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE)
+    case 0x800706D9u:  // HRESULT_FROM_WIN32(EPT_S_NOT_REGISTERED)
+      return true;
+    default:
+      return false;
+  }
+}
+
 TAutoServCore::TAutoServCore(TMVRtrx& engine, ByteToText toText, TextToBytes toBytes)
     : engine_(engine), toText_(toText), toBytes_(toBytes) {}
 
 TAutoServCore::~TAutoServCore() {
-  // The engine and the timer must never reach a destroyed object. Engine::Open releases
-  // every channel, so only a registration that is still ours is given back.
-  if (FConnected && engine_.Buffers[FChannel] == FRxBuf) engine_.ReleaseChannel(FChannel);
+  // The engine and the timer must never reach a destroyed object.
+  UnbindChannel();
   if (LastActive == this) LastActive = nullptr;
+}
+
+void TAutoServCore::UnbindChannel() {
+  // Engine::Open releases every channel, so only a registration still ours is given back.
+  if (FConnected && engine_.Buffers[FChannel] == FRxBuf) engine_.ReleaseChannel(FChannel);
+  FConnected = false;
+}
+
+void TAutoServCore::DetachClient() {
+  UnbindChannel();
+  if (LastActive == this) LastActive = nullptr;
+  ReleaseSink();
+}
+
+void TAutoServCore::CheckDelivery(int32_t result) {
+  if (FClientLost || !ClientIsGone(result)) return;
+  // A dead client's object would hold its channel for ever: nobody will release it.
+  FClientLost = true;
+  DetachClient();
+  DisconnectClient();
 }
 
 bool TAutoServCore::HasSerialConnection() const { return engine_.IsOpen(); }
@@ -26,7 +65,7 @@ bool TAutoServCore::SendSPaket(int8_t datum) {
 }
 
 bool TAutoServCore::ConnectChannel(int8_t ioChannel) {
-  if (!FConnected) {
+  if (!FConnected && !FClientLost) {
     FChannel = static_cast<uint8_t>(ioChannel);
     FConnected = engine_.RegisterChannel(FChannel, TChannelEvent{&ReceiveThunk, this}, FRxBuf,
                                          &FRxLen, kBufferCapacity);
@@ -36,10 +75,7 @@ bool TAutoServCore::ConnectChannel(int8_t ioChannel) {
 
 bool TAutoServCore::DisconnectChannel() {
   const bool was = FConnected;
-  if (FConnected) {
-    FConnected = false;
-    if (engine_.Buffers[FChannel] == FRxBuf) engine_.ReleaseChannel(FChannel);
-  }
+  UnbindChannel();
   return was;
 }
 
@@ -58,17 +94,19 @@ bool TAutoServCore::SendLPaket(const char16_t* block, size_t length) {
 void TAutoServCore::ReceiveThunk(void* owner) { static_cast<TAutoServCore*>(owner)->OnReceive(); }
 
 void TAutoServCore::OnReceive() {
+  if (FClientLost) return;
   std::u16string text;
   const uint16_t n = FRxLen <= kBufferCapacity ? FRxLen : kBufferCapacity;
   text.reserve(n);
   for (uint16_t i = 0; i < n; ++i) text += toText_(FRxBuf[i]);
   Retain();
-  RaiseReceive(text);
+  CheckDelivery(RaiseReceive(text));
   Drop();
 }
 
 void TAutoServCore::FireTimeOut() {
+  if (FClientLost) return;
   Retain();
-  RaiseTimeOut();
+  CheckDelivery(RaiseTimeOut());
   Drop();
 }

@@ -10,6 +10,12 @@
 using ByteToText = std::u16string (*)(uint8_t byte);
 using TextToBytes = std::string (*)(const char16_t* text, size_t length);
 
+// True for an event call's result that says the client is gone for good: its process ended
+// or its machine is unreachable (RPC_E_DISCONNECTED, RPC_S_SERVER_UNAVAILABLE,
+// RPC_S_CALL_FAILED, CO_E_OBJNOTCONNECTED and their kin, also as HRESULT_FROM_WIN32).
+// Failures of a live sink (its handler failed, busy, rejected) are not.
+bool ClientIsGone(int32_t hresult);
+
 class TAutoServCore {
  public:
   static constexpr uint16_t kBufferCapacity = 256;
@@ -32,22 +38,37 @@ class TAutoServCore {
 
   bool Connected() const { return FConnected; }
   uint8_t Channel() const { return FChannel; }
+  // An event found the client gone: the object has let go of it and serves nobody again.
+  bool ClientLost() const { return FClientLost; }
 
  protected:
-  // Event delivery; nothing happens when no sink is connected.
-  virtual void RaiseReceive(const std::u16string& block) = 0;
-  virtual void RaiseTimeOut() = 0;
+  // Frees the channel and clears LastActive, then lets go of the client's sink. Releasing
+  // the sink can pump messages, so nothing (tick, frame) may reach the object after the
+  // first two steps. The COM class's destructor calls it first; safe to repeat.
+  void DetachClient();
+
+  // Event delivery; nothing happens when no sink is connected. Answers the sink's result
+  // (0 when nothing was called).
+  virtual int32_t RaiseReceive(const std::u16string& block) = 0;
+  virtual int32_t RaiseTimeOut() = 0;
+  // Lets go of the client's sink.
+  virtual void ReleaseSink() {}
+  // The client is gone: drop every reference it held on the object.
+  virtual void DisconnectClient() {}
   // Keep the object alive across an event: the client may drop it from its handler.
   virtual void Retain() {}
   virtual void Drop() {}
 
  private:
   static void ReceiveThunk(void* owner);
+  void UnbindChannel();
+  void CheckDelivery(int32_t result);
 
   TMVRtrx& engine_;
   ByteToText toText_;
   TextToBytes toBytes_;
   bool FConnected = false;
+  bool FClientLost = false;
   uint8_t FChannel = 0;
   uint16_t FRxLen = 0;
   // The engine stores a data frame's CRC right behind its data.

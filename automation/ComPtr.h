@@ -4,20 +4,7 @@
 
 #include <utility>
 
-// The reference count of a heap COM object that deletes itself with its last reference.
-class RefCount {
- public:
-  ULONG Add() { return ++n_; }
-  template <class T>
-  ULONG Drop(T* self) {
-    const ULONG n = --n_;
-    if (n == 0) delete self;
-    return n;
-  }
-
- private:
-  ULONG n_ = 1;
-};
+#include "automation/RefCount.h"
 
 template <class T>
 class ComPtr {

@@ -82,7 +82,7 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
     }
   }
   ~TMVR_AutoServ() override {
-    FConnectionPoint.Disconnect();
+    DetachClient();
     --g_objects;
     ServerReleased();
   }
@@ -183,17 +183,23 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
   }
 
  protected:
-  void RaiseReceive(const std::u16string& block) override {
+  int32_t RaiseReceive(const std::u16string& block) override {
     OwnedBstr text(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(block.data()),
                                      static_cast<UINT>(block.size())));
-    if (!text.Get() && !block.empty()) return;
+    if (!text.Get() && !block.empty()) return S_OK;
     VARIANTARG arg;
     VariantInit(&arg);
     arg.vt = VT_BSTR;
     arg.bstrVal = text.Get();
-    Fire(3, &arg, 1);
+    return Fire(3, &arg, 1);
   }
-  void RaiseTimeOut() override { Fire(4, nullptr, 0); }
+  int32_t RaiseTimeOut() override { return Fire(4, nullptr, 0); }
+  void ReleaseSink() override { FConnectionPoint.Disconnect(); }
+  void DisconnectClient() override {
+    // Drops the references the dead client's proxies held; the object ends once the event
+    // that found the client gone has returned.
+    CoDisconnectObject(static_cast<IMVRqmz_trx*>(this), 0);
+  }
   void Retain() override { AddRef(); }
   void Drop() override { Release(); }
 
@@ -286,13 +292,13 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
     return E_UNEXPECTED;
   }
 
-  void Fire(DISPID id, VARIANTARG* args, UINT count) {
+  HRESULT Fire(DISPID id, VARIANTARG* args, UINT count) {
     // The sink may unadvise from its handler; our own reference keeps it alive until return.
     ComPtr<IDispatch> sink = FConnectionPoint.Sink();
-    if (!sink) return;
+    if (!sink) return S_OK;
     DISPPARAMS params{args, nullptr, count, 0};
-    sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
-                 nullptr);
+    return sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                        nullptr, nullptr);
   }
 
   RefCount refs_;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "automation/AutoServCore.h"
+#include "automation/RefCount.h"
 #include "link/MVR_TRX.h"
 #include "tests/host/fakes/FakeSerialPlatform.h"
 
@@ -38,7 +39,8 @@ Bytes CommandFrame(uint8_t ch, uint8_t value) {
   return {head, value, static_cast<uint8_t>(head ^ value)};
 }
 
-// The object as a client holds it: counted references, events recorded.
+// The object as a client holds it: counted references, events recorded. It ends as the COM
+// class does: DetachClient first, and the sink's release may pump messages (releaseSink).
 class Obj : public TAutoServCore {
  public:
   Obj(TMVRtrx& e, TextToBytes toBytes = &Latin1Text, int* alive = nullptr)
@@ -46,28 +48,49 @@ class Obj : public TAutoServCore {
     if (alive_) ++*alive_;
   }
   ~Obj() override {
+    DetachClient();
     if (alive_) --*alive_;
   }
   bool sink = true;
+  int32_t sinkResult = 0;  // what the sink's Invoke answers
   std::vector<std::u16string> received;
   int timeouts = 0;
+  int sinkReleases = 0;
+  int disconnects = 0;
   std::function<void()> onReceive;
-  int refs = 1;
+  std::function<void()> releaseSink;
+  RefCount refs;
+  // References the client's proxies hold, dropped by DisconnectClient.
+  int clientRefs = 0;
 
-  void Release() {
-    if (--refs == 0) delete this;
-  }
+  void Release() { refs.Drop(this); }
+  void AddRef() { refs.Add(); }
 
  protected:
-  void RaiseReceive(const std::u16string& block) override {
-    if (!sink) return;
+  int32_t RaiseReceive(const std::u16string& block) override {
+    if (!sink) return 0;
     received.push_back(block);
     if (onReceive) onReceive();
+    return sinkResult;
   }
-  void RaiseTimeOut() override {
-    if (sink) ++timeouts;
+  int32_t RaiseTimeOut() override {
+    if (!sink) return 0;
+    ++timeouts;
+    return sinkResult;
   }
-  void Retain() override { ++refs; }
+  void ReleaseSink() override {
+    ++sinkReleases;
+    if (sink && releaseSink) releaseSink();
+    sink = false;
+  }
+  void DisconnectClient() override {
+    ++disconnects;
+    while (clientRefs > 0) {
+      --clientRefs;
+      Release();
+    }
+  }
+  void Retain() override { AddRef(); }
   void Drop() override { Release(); }
 
  private:
@@ -327,4 +350,135 @@ TEST_F(AutoServ, HasSerialConnectionFollowsThePort) {
   EXPECT_FALSE(a.HasSerialConnection());
   a.ShowSerialConnectionDlg();  // without a set-up UI the engine does nothing
   EXPECT_FALSE(a.HasSerialConnection());
+}
+
+TEST(ClientIsGone, TellsADeadClientFromAFailingSink) {
+  // The client process or its machine is gone, or its sink was disconnected.
+  for (uint32_t hr : {0x80010108u /* RPC_E_DISCONNECTED */, 0x800706BAu /* RPC_S_SERVER_UNAVAILABLE */,
+                      0x800706BEu /* RPC_S_CALL_FAILED */, 0x800706BFu /* RPC_S_CALL_FAILED_DNE */,
+                      0x800401FDu /* CO_E_OBJNOTCONNECTED */, 0x80010007u /* RPC_E_SERVER_DIED */,
+                      0x80010012u /* RPC_E_SERVER_DIED_DNE */, 0x80010008u /* RPC_E_CLIENT_DIED */,
+                      0x80010006u /* RPC_E_CONNECTION_TERMINATED */, 0x80010114u /* RPC_E_INVALID_OBJECT */})
+    EXPECT_TRUE(ClientIsGone(static_cast<int32_t>(hr))) << std::hex << hr;
+  // A live sink that failed, is busy or refused: the client is still there.
+  for (uint32_t hr : {0x00000000u, 0x00000001u, 0x80004005u /* E_FAIL */, 0x80020009u /* DISP_E_EXCEPTION */,
+                      0x80020003u /* DISP_E_MEMBERNOTFOUND */, 0x80010001u /* RPC_E_CALL_REJECTED */,
+                      0x8001010Au /* RPC_E_SERVERCALL_RETRYLATER */, 0x80010005u /* RPC_E_CANTCALLOUT_INEXTERNALCALL */,
+                      0x8007000Eu /* E_OUTOFMEMORY */, 0x800706BBu /* RPC_S_SERVER_TOO_BUSY */,
+                      0x000006BAu /* the bare Win32 number is no failure HRESULT */})
+    EXPECT_FALSE(ClientIsGone(static_cast<int32_t>(hr))) << std::hex << hr;
+}
+
+TEST_F(AutoServ, ADeadClientsObjectLetsGoOfEverythingAtItsFirstFrame) {
+  int alive = 0;
+  auto* dead = new Obj(trx, &Latin1Text, &alive);
+  dead->AddRef();  // the client's proxy holds the object, the test's reference is the other
+  dead->clientRefs = 1;
+  ASSERT_TRUE(dead->ConnectChannel(3));
+  dead->SendSPaket(1);
+  Wire();
+  ASSERT_EQ(LastActive, dead);
+  dead->sinkResult = static_cast<int32_t>(0x800706BAu);  // RPC_S_SERVER_UNAVAILABLE
+  Obj other(trx);
+  ASSERT_TRUE(other.ConnectChannel(4));
+  // Two frames for the dead client and one for another in one read: the second frame finds
+  // its channel free and is dropped, the other client gets its own.
+  p.Receive(DataFrame(3, {'a'}));
+  p.Receive(DataFrame(3, {'b'}));
+  p.Receive(DataFrame(4, {'c'}));
+  trx.Poll();
+  EXPECT_EQ(dead->received.size(), 1u);
+  EXPECT_TRUE(dead->ClientLost());
+  EXPECT_FALSE(dead->Connected());
+  EXPECT_EQ(trx.Buffers[3], nullptr);
+  EXPECT_EQ(LastActive, nullptr);
+  EXPECT_EQ(dead->sinkReleases, 1);
+  EXPECT_EQ(dead->disconnects, 1);
+  ASSERT_EQ(other.received.size(), 1u);
+  EXPECT_EQ(other.received[0], u"c");
+  EXPECT_EQ(alive, 1);  // only the test's reference is left
+
+  // Never called again: no channel, no time-out, no event.
+  EXPECT_FALSE(dead->ConnectChannel(5));
+  EXPECT_FALSE(dead->SendSPaket(1));
+  dead->FireTimeOut();
+  EXPECT_EQ(dead->timeouts, 0);
+  Obj next(trx);
+  EXPECT_TRUE(next.ConnectChannel(3));
+  Feed(DataFrame(3, {'n'}));
+  ASSERT_EQ(next.received.size(), 1u);
+  EXPECT_EQ(dead->received.size(), 1u);
+  dead->Release();
+  EXPECT_EQ(alive, 0);
+}
+
+TEST_F(AutoServ, ADeadClientFoundByItsTimeOutEndsWithTheEvent) {
+  int alive = 0;
+  auto* dead = new Obj(trx, &Latin1Text, &alive);
+  dead->clientRefs = 1;  // held only by the client's proxy
+  ASSERT_TRUE(dead->ConnectChannel(2));
+  dead->SendSPaket(9);
+  dead->sinkResult = static_cast<int32_t>(0x80010108u);  // RPC_E_DISCONNECTED
+  ASSERT_TRUE(RunOut());
+  ASSERT_EQ(LastActive, dead);
+  LastActive->FireTimeOut();
+  EXPECT_EQ(alive, 0);  // the proxy's reference dropped; destroyed once the event returned
+  EXPECT_EQ(LastActive, nullptr);
+  EXPECT_EQ(trx.Buffers[2], nullptr);
+  Feed(DataFrame(2, {'x'}));  // an ASan error if anything still reached it
+}
+
+TEST_F(AutoServ, AFailingButLiveSinkKeepsItsChannel) {
+  Obj a(trx);
+  ASSERT_TRUE(a.ConnectChannel(3));
+  a.sinkResult = static_cast<int32_t>(0x80020009u);  // DISP_E_EXCEPTION: the handler failed
+  Feed(DataFrame(3, {'1'}));
+  Feed(DataFrame(3, {'2'}));
+  EXPECT_EQ(a.received.size(), 2u);
+  EXPECT_FALSE(a.ClientLost());
+  EXPECT_TRUE(a.Connected());
+  EXPECT_EQ(a.sinkReleases, 0);
+}
+
+TEST_F(AutoServ, DestructionFreesChannelAndLastActiveBeforeTheSinkIsReleased) {
+  int alive = 0;
+  auto* a = new Obj(trx, &Latin1Text, &alive);
+  ASSERT_TRUE(a->ConnectChannel(3));
+  a->SendSPaket(1);
+  ASSERT_TRUE(RunOut());
+  // Releasing the sink pumps messages: a frame for its channel and the time-out tick come in.
+  bool pumped = false;
+  a->releaseSink = [&] {
+    p.Receive(DataFrame(3, {'x'}));
+    trx.Poll();
+    if (LastActive) LastActive->FireTimeOut();
+    pumped = true;
+    EXPECT_TRUE(a->received.empty());
+    EXPECT_EQ(a->timeouts, 0);
+  };
+  a->Release();  // a second delete here would be an ASan error
+  EXPECT_TRUE(pumped);
+  EXPECT_EQ(alive, 0);
+  EXPECT_EQ(LastActive, nullptr);
+  EXPECT_EQ(trx.Buffers[3], nullptr);
+}
+
+TEST(RefCountTest, ReferencesTakenDuringDestructionAreHarmless) {
+  struct Counted {
+    RefCount refs;
+    int* deletes;
+    explicit Counted(int* d) : deletes(d) {}
+    ~Counted() {
+      // Something reaches the object while it is being destroyed.
+      EXPECT_EQ(refs.Add(), 0u);
+      EXPECT_EQ(refs.Drop(this), 0u);
+      ++*deletes;
+    }
+  };
+  int deletes = 0;
+  auto* c = new Counted(&deletes);
+  EXPECT_EQ(c->refs.Add(), 2u);
+  EXPECT_EQ(c->refs.Drop(c), 1u);
+  EXPECT_EQ(c->refs.Drop(c), 0u);
+  EXPECT_EQ(deletes, 1);
 }

@@ -2,3 +2,4 @@
 mvr_wine_test(automation_client test_automation_client.py)
 mvr_wine_test(typelib test_typelib.py)
 mvr_wine_test(automation_scripts test_automation_scripts.py)
+mvr_wine_test(dead_client test_dead_client.py)

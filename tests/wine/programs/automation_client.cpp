@@ -397,6 +397,48 @@ void CloseBox() {
   }
 }
 
+// Holds a channel with a sink until the process is killed.
+void Hold(int channel) {
+  ComPtr<IMVRqmz_trx> obj = Create(nullptr);
+  if (!obj) return;
+  Sink sink;
+  DWORD cookie = 0;
+  CheckHr(EventPoint(obj.Get())->Advise(&sink, &cookie), S_OK, "Advise");
+  VARIANT_BOOL b = 0;
+  obj->ConnectChannel(static_cast<signed char>(channel), &b);
+  Check(b == VARIANT_TRUE, "holding the channel");
+  for (int i = 0; i < 1200; ++i) PumpMessagesFor(100);
+}
+
+// Waits until the channel that another client holds is granted, then receives on it.
+void Take(int channel, int seconds) {
+  ComPtr<IMVRqmz_trx> obj = Create(nullptr);
+  if (!obj) return;
+  Sink sink;
+  DWORD cookie = 0;
+  ComPtr<IConnectionPoint> cp = EventPoint(obj.Get());
+  CheckHr(cp->Advise(&sink, &cookie), S_OK, "Advise");
+  VARIANT_BOOL b = 0;
+  obj->ConnectChannel(static_cast<signed char>(channel), &b);
+  Check(b == VARIANT_FALSE, "refused while the other client holds it");
+  const double t0 = Now();
+  while (b != VARIANT_TRUE && Now() - t0 < seconds * 1000.0) {
+    PumpMessagesFor(100);
+    obj->ConnectChannel(static_cast<signed char>(channel), &b);
+  }
+  std::printf("granted_after_ms=%.0f\n", Now() - t0);
+  Check(b == VARIANT_TRUE, "the channel is granted once its holder is gone");
+  Check(sink.WaitReceived(1, 5000), "frames on it come here");
+  VARIANT_BOOL was = 0;
+  obj->DisconnectChannel(&was);
+  cp->Unadvise(cookie);
+  cp.Reset();
+  obj.Reset();
+  const double t1 = Now();
+  while (ServerRunning() && Now() - t1 < 8000) PumpMessagesFor(20);
+  Check(!ServerRunning(), "the server ends with the last live client: the dead one's object is gone");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -411,8 +453,12 @@ int main(int argc, char** argv) {
     CloseBox();
   } else if (mode == "timeout") {
     Timeout();
+  } else if (mode == "hold" && argc > 2) {
+    Hold(std::atoi(argv[2]));
+  } else if (mode == "take" && argc > 3) {
+    Take(std::atoi(argv[2]), std::atoi(argv[3]));
   } else {
-    std::printf("usage: automation_client basic|channel CH TEXT [N]|timeout|closebox\n");
+    std::printf("usage: automation_client basic|channel CH TEXT [N]|timeout|closebox|hold CH|take CH SECONDS\n");
     g_failures = 1;
   }
   CoUninitialize();
