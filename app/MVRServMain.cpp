@@ -116,8 +116,9 @@ void TMVRServMainFm::LoadWindowParams() {
     const int h = r.bottom - r.top;
     int left = ini.ReadInteger(kSection, "Left", r.left);
     int top = ini.ReadInteger(kSection, "Top", r.top);
-    left = PullBackEdge(left, w, GetSystemMetrics(SM_CXSCREEN));
-    top = PullBackEdge(top, h, GetSystemMetrics(SM_CYSCREEN));
+    // On the screen on every side, or nobody finds the window again (and it is stored so).
+    left = ClampOnScreen(left, w, GetSystemMetrics(SM_CXSCREEN));
+    top = ClampOnScreen(top, h, GetSystemMetrics(SM_CYSCREEN));
     SetPosition(left, top);
     trx_.LoadSettings(ini);
   } catch (const SettingsStoreError& e) {

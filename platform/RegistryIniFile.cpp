@@ -1,6 +1,6 @@
 #include "platform/RegistryIniFile.h"
 
-#include "platform/IntegerText.h"
+#include "platform/SettingsValue.h"
 
 const char* const kSettingsKey = "SOFTWARE\\Brightloom\\MVR Server";
 
@@ -16,22 +16,19 @@ RegistryIniFile::~RegistryIniFile() {
 
 int32_t RegistryIniFile::ReadInteger(const std::string& section, const std::string& ident,
                                      int32_t def) {
+  // A value that can't be read as an integer gives the default, whatever the reason: one bad
+  // value must not keep the others, or the port, from loading.
   if (!root_) return def;
   HKEY sub = nullptr;
   if (RegOpenKeyExA(root_, section.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) return def;
-  char text[64] = {};
-  DWORD size = sizeof text - 1;
+  BYTE data[64] = {};
+  DWORD size = sizeof data;
   DWORD type = 0;
-  const LONG rc = RegQueryValueExA(sub, ident.c_str(), nullptr, &type,
-                                   reinterpret_cast<BYTE*>(text), &size);
+  const LONG rc = RegQueryValueExA(sub, ident.c_str(), nullptr, &type, data, &size);
   RegCloseKey(sub);
-  if (rc == ERROR_FILE_NOT_FOUND) return def;
-  if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA)
-    throw SettingsStoreError("Ungültiger Wert in der Registrierung: " + ident);
-  if (type != REG_SZ && type != REG_EXPAND_SZ)
-    throw SettingsStoreError("Ungültiger Datentyp für '" + ident + "'");
-  if (rc == ERROR_MORE_DATA) return def;  // far too long to be a number
-  return ParseIntegerOr(std::string(text, strnlen(text, size)), def);
+  if (rc != ERROR_SUCCESS) return def;  // missing, or far too long to be a number
+  const auto value = StoredInteger(type, data, size);
+  return value ? *value : def;
 }
 
 void RegistryIniFile::WriteInteger(const std::string& section, const std::string& ident,

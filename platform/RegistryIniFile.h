@@ -1,5 +1,6 @@
 // The settings store on the registry: HKCU\SOFTWARE\Brightloom\MVR Server, sections as
-// subkeys, integers as REG_SZ decimal text. Opened, used and freed at once by each user.
+// subkeys, integers written as REG_SZ decimal text; a DWORD or QWORD someone stored by hand
+// reads as its number. Opened, used and freed at once by each user.
 #pragma once
 #include <windows.h>
 

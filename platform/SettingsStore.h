@@ -8,7 +8,7 @@
 class SettingsStore {
  public:
   virtual ~SettingsStore() = default;
-  // The default when the section or value is missing or its text is no integer.
+  // The default when the section or value is missing or can't be read as an integer.
   virtual int32_t ReadInteger(const std::string& section, const std::string& ident,
                               int32_t def) = 0;
   // Creates the section when missing; writes the decimal text.
@@ -16,7 +16,7 @@ class SettingsStore {
                             int32_t value) = 0;
 };
 
-// Raised by a store that cannot create a section or read or write a value.
+// Raised by a store that cannot create a section or write a value.
 class SettingsStoreError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

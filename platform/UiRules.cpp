@@ -8,10 +8,6 @@ int ClampOnScreen(int pos, int extent, int screenExtent) {
   return std::max(std::min(pos, screenExtent - extent), 0);
 }
 
-int PullBackEdge(int pos, int extent, int screenExtent) {
-  return screenExtent < pos + extent ? screenExtent - extent : pos;
-}
-
 bool SizeFieldKeyPasses(wchar_t ch) { return ch < 32 || (ch >= L'0' && ch <= L'9'); }
 
 int32_t SizeFieldValue(const std::string& text, int32_t fallback) {

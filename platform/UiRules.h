@@ -4,11 +4,9 @@
 #include <cstdint>
 #include <string>
 
-// Dialog rule: the whole window on the screen, the top-left corner winning when it can't fit.
+// The whole window on the screen, the top-left corner winning when it can't fit (the main
+// window and the port dialog).
 int ClampOnScreen(int pos, int extent, int screenExtent);
-
-// Main window rule: only the right or bottom edge is pulled back; negative values stay.
-int PullBackEdge(int pos, int extent, int screenExtent);
 
 // Key filter of the size fields: control characters and decimal digits pass.
 bool SizeFieldKeyPasses(wchar_t ch);

@@ -13,12 +13,15 @@ TEST(DialogPlacement, KeepsTheWholeWindowOnTheScreen) {
   EXPECT_EQ(ClampOnScreen(10, 2000, 1024), 0);             // wider than the screen: left wins
 }
 
-TEST(MainWindowPlacement, PullsBackOnlyTheRightAndBottomEdge) {
-  EXPECT_EQ(PullBackEdge(2000, 189, 1024), 835);
-  EXPECT_EQ(PullBackEdge(835, 189, 1024), 835);
-  EXPECT_EQ(PullBackEdge(836, 189, 1024), 835);
-  EXPECT_EQ(PullBackEdge(-300, 189, 1024), -300);  // negative values stay
-  EXPECT_EQ(PullBackEdge(818, 189, 800), 611);     // the design place on a small screen
+TEST(MainWindowPlacement, PullsTheWindowOntoTheScreenOnBothSides) {
+  EXPECT_EQ(ClampOnScreen(2000, 189, 1024), 835);
+  EXPECT_EQ(ClampOnScreen(835, 189, 1024), 835);
+  EXPECT_EQ(ClampOnScreen(836, 189, 1024), 835);
+  EXPECT_EQ(ClampOnScreen(-300, 189, 1024), 0);     // off the left edge: nobody would find it
+  EXPECT_EQ(ClampOnScreen(-99999, 189, 1024), 0);
+  EXPECT_EQ(ClampOnScreen(818, 189, 800), 611);     // the design place on a small screen
+  EXPECT_EQ(ClampOnScreen(INT32_MIN, 189, 1024), 0);
+  EXPECT_EQ(ClampOnScreen(INT32_MAX, 189, 1024), 835);
 }
 
 TEST(FoldOut, MovesUpOnlyWhenTheBottomWouldLeaveTheScreen) {

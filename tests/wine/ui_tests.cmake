@@ -2,3 +2,4 @@
 mvr_wine_test(ui_main ui_main_test.py)
 mvr_wine_test(ui_port ui_port_test.py)
 mvr_wine_test(ui_start ui_start_test.py)
+mvr_wine_test(ui_settings ui_settings_test.py)
