@@ -60,8 +60,7 @@ void TAutoServCore::ShowSerialConnectionDlg() { engine_.SetupPort(); }
 bool TAutoServCore::SendSPaket(int8_t datum) {
   LastActive = this;
   if (!FConnected) return false;
-  engine_.SendCommand(FChannel, static_cast<uint8_t>(datum));
-  return true;
+  return engine_.SendCommand(FChannel, static_cast<uint8_t>(datum));
 }
 
 bool TAutoServCore::ConnectChannel(int8_t ioChannel) {
@@ -87,8 +86,7 @@ bool TAutoServCore::SendLPaket(const char16_t* block, size_t length) {
     const std::string bytes = toBytes_(block, length);
     std::memcpy(frame, bytes.data(), bytes.size() < length ? bytes.size() : length);
   }
-  engine_.SendFrame(FChannel, frame, static_cast<uint16_t>(length));
-  return true;
+  return engine_.SendFrame(FChannel, frame, static_cast<uint16_t>(length));
 }
 
 void TAutoServCore::ReceiveThunk(void* owner) { static_cast<TAutoServCore*>(owner)->OnReceive(); }

@@ -229,8 +229,8 @@ bool TMVRtrx::CheckTimeout() {
   return true;
 }
 
-void TMVRtrx::SendFrame(uint8_t channel, const uint8_t* data, uint16_t length) {
-  if (channel >= kChannelCount || length == 0) return;
+bool TMVRtrx::SendFrame(uint8_t channel, const uint8_t* data, uint16_t length) {
+  if (channel >= kChannelCount || length == 0) return true;
   if (length > kMaxFrameData) length = kMaxFrameData;
   uint8_t frame[kMaxFrameSize];
   frame[0] = static_cast<uint8_t>(DataFrameTag | channel);
@@ -239,20 +239,22 @@ void TMVRtrx::SendFrame(uint8_t channel, const uint8_t* data, uint16_t length) {
   const uint16_t crc = CRC16(frame, length + 2);
   frame[length + 2] = static_cast<uint8_t>(crc >> 8);
   frame[length + 3] = static_cast<uint8_t>(crc & 0xFF);
-  Serial.Write(frame, length + 4);
+  if (!Serial.Write(frame, length + 4)) return false;
   AnswerCountdown = AnswerTimeout;
   AwaitingAnswer = true;
   BytesSent += static_cast<uint32_t>(length + 4);
+  return true;
 }
 
-void TMVRtrx::SendCommand(uint8_t channel, uint8_t value) {
-  if (channel >= kChannelCount) return;
-  BytesSent += 3;
+bool TMVRtrx::SendCommand(uint8_t channel, uint8_t value) {
+  if (channel >= kChannelCount) return true;
   const uint8_t header = static_cast<uint8_t>(CommandFrameTag | channel);
   const uint8_t frame[3] = {header, value, static_cast<uint8_t>(value ^ header)};
-  Serial.Write(frame, 3);
+  if (!Serial.Write(frame, 3)) return false;
+  BytesSent += 3;
   AnswerCountdown = AnswerTimeout;
   AwaitingAnswer = true;
+  return true;
 }
 
 bool TMVRtrx::LoadSettings(SettingsStore& ini) {

@@ -57,8 +57,9 @@ class TMVRtrx {
   // The port's read has completed: reads and delivers what has arrived. Never a silent tick.
   void ReceiveArrived();
   bool CheckTimeout();
-  void SendFrame(uint8_t channel, const uint8_t* data, uint16_t length);
-  void SendCommand(uint8_t channel, uint8_t value);
+  // False only when the port's send queue is full: then nothing is sent or counted.
+  bool SendFrame(uint8_t channel, const uint8_t* data, uint16_t length);
+  bool SendCommand(uint8_t channel, uint8_t value);
   bool LoadSettings(SettingsStore& ini);
   void SaveSettings(SettingsStore& ini);
 

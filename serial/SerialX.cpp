@@ -31,8 +31,11 @@ std::string FormatPortError(const std::string& tag, DWORD code, const std::strin
 void ShowPortError(SerialPlatform& platform, const std::string& tag) {
   const DWORD code = platform.GetLastError();
   char buffer[256] = {};
-  const DWORD n = platform.FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                          nullptr, code, 0, buffer, sizeof buffer, nullptr);
+  // A system text may hold inserts such as "%1": they stay as they are, never read through
+  // the missing argument array.
+  const DWORD n = platform.FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, buffer, sizeof buffer, nullptr);
   const std::string systemText(buffer, std::min<DWORD>(n, sizeof buffer - 1));
   platform.ShowErrorBox(FormatPortError(tag, code, systemText));
 }
@@ -41,7 +44,7 @@ TSerialPort::TSerialPort(SerialPlatform& platform) : platform_(platform) {}
 
 TSerialPort::~TSerialPort() {
   Close();
-  ReleaseEvents();
+  ReleaseIo();
 }
 
 void TSerialPort::SetPort(uint8_t index) {
@@ -60,31 +63,35 @@ void TSerialPort::SetDataBits(uint8_t index) {
   if (DataBits != index) DataBits = index;
 }
 
-void TSerialPort::ReleaseEvents() {
-  if (readOverlapped_.hEvent) platform_.CloseHandle(readOverlapped_.hEvent);
-  if (writeOverlapped_.hEvent) platform_.CloseHandle(writeOverlapped_.hEvent);
-  readOverlapped_ = OVERLAPPED{};
-  writeOverlapped_ = OVERLAPPED{};
+void TSerialPort::ReleaseIo() {
+  for (IoBlock* io : {read_.get(), write_.get()})
+    if (io && io->ov.hEvent) platform_.CloseHandle(io->ov.hEvent);
+  read_.reset();
+  write_.reset();
 }
 
 bool TSerialPort::Open() {
+  // Opening twice would leave the first device handle open (and COM1 locked) and tear down
+  // the events under its pending I/O.
+  Close();
   // Step 1: a poll that runs while one of the boxes below is shown reads nothing.
   Active = false;
-  ReleaseEvents();
-  readPending_ = writePending_ = false;
+  ReleaseIo();
   readFilled_ = readOffset_ = 0;
-  writeInFlight_.clear();
   writeQueued_.clear();
   readErrorShown_ = writeErrorShown_ = false;
 
-  readOverlapped_.hEvent = platform_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  writeOverlapped_.hEvent = platform_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  read_ = std::make_unique<IoBlock>();
+  write_ = std::make_unique<IoBlock>();
+  read_->bytes.resize(kReadChunk);
+  read_->ov.hEvent = platform_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  write_->ov.hEvent = platform_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
   Handle = platform_.CreateFileA(PortNames[Port & 3], GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) {
     ShowPortError(platform_, "Create: ");
-    ReleaseEvents();
+    ReleaseIo();
     return Active;
   }
 
@@ -119,7 +126,7 @@ bool TSerialPort::Open() {
   }
 
   if (!Active && !platform_.CloseHandle(Handle)) ShowPortError(platform_, "Crese: ");
-  if (!Active) ReleaseEvents();
+  if (!Active) ReleaseIo();
   return Active;
 }
 
@@ -141,19 +148,20 @@ int32_t TSerialPort::Read(void* buffer, int32_t count) {
   if (!Active) return 0;
 
   if (readFilled_ == 0) {
+    IoBlock& io = *read_;
     DWORD n = 0;
-    if (readPending_) {
+    if (io.pending) {
       // Harvest the read that an earlier call left pending; never start a second one.
-      if (!platform_.GetOverlappedResult(Handle, &readOverlapped_, &n, FALSE)) {
+      if (!platform_.GetOverlappedResult(Handle, &io.ov, &n, FALSE)) {
         if (platform_.GetLastError() == ERROR_IO_INCOMPLETE) return 0;
-        readPending_ = false;
+        io.pending = false;
         ReportReadError();
         return 0;
       }
-      readPending_ = false;
-    } else if (!platform_.ReadFile(Handle, readBuffer_, kReadChunk, &n, &readOverlapped_)) {
+      io.pending = false;
+    } else if (!platform_.ReadFile(Handle, io.bytes.data(), kReadChunk, &n, &io.ov)) {
       if (platform_.GetLastError() == ERROR_IO_PENDING) {
-        readPending_ = true;
+        io.pending = true;
         return 0;
       }
       ReportReadError();
@@ -165,58 +173,83 @@ int32_t TSerialPort::Read(void* buffer, int32_t count) {
   }
 
   const DWORD take = std::min<DWORD>(readFilled_, static_cast<DWORD>(count));
-  std::memcpy(buffer, readBuffer_ + readOffset_, take);
+  std::memcpy(buffer, read_->bytes.data() + readOffset_, take);
   readOffset_ += take;
   readFilled_ -= take;
   return static_cast<int32_t>(take);
 }
 
-void TSerialPort::Write(const void* buffer, int32_t count) {
-  if (!Active || count <= 0) return;
+size_t TSerialPort::UnsentBytes() const {
+  return writeQueued_.size() + (write_ && write_->pending ? write_->bytes.size() : 0);
+}
+
+bool TSerialPort::Write(const void* buffer, int32_t count) {
+  if (!Active || count <= 0) return true;
+  CollectWrite();
+  if (!Active) return true;
+  if (UnsentBytes() + static_cast<size_t>(count) > kMaxUnsentBytes) return false;
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   writeQueued_.insert(writeQueued_.end(), bytes, bytes + count);
-  CollectWrite();
   StartNextWrite();
+  return true;
 }
 
 // Finishes the write in flight if the device has completed it.
 void TSerialPort::CollectWrite() {
-  if (!writePending_) return;
+  if (!write_ || !write_->pending) return;
   DWORD n = 0;
-  if (platform_.GetOverlappedResult(Handle, &writeOverlapped_, &n, FALSE)) {
-    writePending_ = false;
-    if (n != writeInFlight_.size())
-      ReportWriteError("Transmit#: ");
-    else
-      writeErrorShown_ = false;
-    writeInFlight_.clear();
+  if (platform_.GetOverlappedResult(Handle, &write_->ov, &n, FALSE)) {
+    FinishWrite(n, static_cast<DWORD>(write_->bytes.size()));
   } else if (platform_.GetLastError() != ERROR_IO_INCOMPLETE) {
-    writePending_ = false;
-    writeInFlight_.clear();
+    write_->pending = false;
+    write_->bytes.clear();
     ReportWriteError("Transmit: ");
   }
-  if (!writePending_) StartNextWrite();
+  StartNextWrite();
+}
+
+// The write's bytes are let go before anything is reported: a report may run other code
+// that writes again.
+void TSerialPort::FinishWrite(DWORD written, DWORD wanted) {
+  write_->pending = false;
+  write_->bytes.clear();
+  if (written != wanted)
+    ReportWriteError("Transmit#: ");
+  else
+    writeErrorShown_ = false;
 }
 
 // One write in flight at a time keeps the bytes in the order of the Write calls.
 void TSerialPort::StartNextWrite() {
-  while (Active && !writePending_ && !writeQueued_.empty()) {
-    writeInFlight_.swap(writeQueued_);
+  while (Active && write_ && !write_->pending && !writeQueued_.empty()) {
+    IoBlock& io = *write_;
+    io.bytes.swap(writeQueued_);
     writeQueued_.clear();
     DWORD n = 0;
-    const DWORD size = static_cast<DWORD>(writeInFlight_.size());
-    if (platform_.WriteFile(Handle, writeInFlight_.data(), size, &n, &writeOverlapped_)) {
-      if (n != size)
-        ReportWriteError("Transmit#: ");
-      else
-        writeErrorShown_ = false;
-      writeInFlight_.clear();
+    const DWORD size = static_cast<DWORD>(io.bytes.size());
+    if (platform_.WriteFile(Handle, io.bytes.data(), size, &n, &io.ov)) {
+      FinishWrite(n, size);
     } else if (platform_.GetLastError() == ERROR_IO_PENDING) {
-      writePending_ = true;
+      io.pending = true;
     } else {
-      writeInFlight_.clear();
+      io.bytes.clear();
       ReportWriteError("Transmit: ");
     }
+  }
+}
+
+bool TSerialPort::SettleCancelled(IoBlock& io, DWORD deadline) {
+  DWORD n = 0;
+  for (;;) {
+    if (platform_.GetOverlappedResult(Handle, &io.ov, &n, FALSE) ||
+        platform_.GetLastError() != ERROR_IO_INCOMPLETE) {
+      io.pending = false;
+      return true;
+    }
+    const DWORD now = platform_.GetTickCount();
+    const LONG left = static_cast<LONG>(deadline - now);
+    if (left <= 0) return false;
+    platform_.WaitForSingleObject(io.ov.hEvent, static_cast<DWORD>(left));
   }
 }
 
@@ -224,19 +257,29 @@ void TSerialPort::Close() {
   if (!Active) return;
   Active = false;
   // A pending operation writes into its OVERLAPPED during CloseHandle: cancel and collect
-  // it first.
-  if (readPending_ || writePending_) {
+  // it first. A device that does not finish cancelled I/O (an unplugged adapter) must not
+  // hang the program: after a bounded wait the handle is closed all the same, and the
+  // blocks that I/O still owns are kept.
+  const bool anyPending = (read_ && read_->pending) || (write_ && write_->pending);
+  if (anyPending) {
     platform_.CancelIo(Handle);
-    DWORD n = 0;
-    if (readPending_) platform_.GetOverlappedResult(Handle, &readOverlapped_, &n, TRUE);
-    if (writePending_) platform_.GetOverlappedResult(Handle, &writeOverlapped_, &n, TRUE);
-    readPending_ = writePending_ = false;
+    const DWORD deadline = platform_.GetTickCount() + kCloseWaitMs;
+    for (std::unique_ptr<IoBlock>* io : {&read_, &write_}) {
+      if (!*io || !(*io)->pending || SettleCancelled(**io, deadline)) continue;
+      abandoned_.push_back(std::move(*io));
+    }
   }
   readFilled_ = readOffset_ = 0;
-  writeInFlight_.clear();
   writeQueued_.clear();
   if (!platform_.CloseHandle(Handle)) ShowPortError(platform_, "Close: ");
-  ReleaseEvents();
+  // The event of an abandoned block is closed too: the system keeps its own reference for
+  // as long as the I/O needs it.
+  for (auto& io : abandoned_)
+    if (io->ov.hEvent) {
+      platform_.CloseHandle(io->ov.hEvent);
+      io->ov.hEvent = nullptr;
+    }
+  ReleaseIo();
 }
 
 void TSerialPort::LoadFromIni(SettingsStore& ini, const std::string& section) {

@@ -2,6 +2,7 @@
 // opened for overlapped I/O so that reads never wait and writes don't wait to complete.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,14 +31,22 @@ class TSerialPort {
   void SetStopBits(uint8_t index);
   void SetDataBits(uint8_t index);
 
+  // Opens with the current settings; an open port is closed first.
   bool Open();
   // Copies up to count bytes that have already arrived; 0 when nothing has, when closed,
   // or after an error. Never waits.
   int32_t Read(void* buffer, int32_t count);
   // Queues count bytes for transmission and returns at once; the caller's buffer is free
-  // again on return.
-  void Write(const void* buffer, int32_t count);
+  // again on return. False, with nothing queued, when the bytes not yet sent would exceed
+  // kMaxUnsentBytes (a write that never completes must not grow the queue for ever).
+  bool Write(const void* buffer, int32_t count);
+  // Cancels pending I/O, waits for it at most kCloseWaitMs, and closes the device.
   void Close();
+
+  // Bytes handed to Write that the device has not completed yet.
+  size_t UnsentBytes() const;
+  static constexpr size_t kMaxUnsentBytes = 64 * 1024;
+  static constexpr DWORD kCloseWaitMs = 1000;
 
   void LoadFromIni(SettingsStore& ini, const std::string& section);
   void SaveToIni(SettingsStore& ini, const std::string& section) const;
@@ -57,23 +66,32 @@ class TSerialPort {
  private:
   static constexpr DWORD kReadChunk = 260;
 
-  void ReleaseEvents();
+  // An OVERLAPPED and the bytes a read fills or a write sends. A pending operation keeps
+  // using both after the call that started it has returned, so they live on the heap: one
+  // that Close had to give up on is kept until the port object ends.
+  struct IoBlock {
+    OVERLAPPED ov{};
+    std::vector<uint8_t> bytes;
+    bool pending = false;
+  };
+
+  void ReleaseIo();
+  // Collects or abandons io after CancelIo; false when it had to be abandoned.
+  bool SettleCancelled(IoBlock& io, DWORD deadline);
   void StartNextWrite();
   void CollectWrite();
+  void FinishWrite(DWORD written, DWORD wanted);
   void ReportReadError();
   void ReportWriteError(const char* tag);
 
   SerialPlatform& platform_;
-  // Reads and writes each own their OVERLAPPED and buffer: a pending operation keeps
-  // writing into them after the call that started it has returned.
-  OVERLAPPED readOverlapped_{};
-  OVERLAPPED writeOverlapped_{};
-  bool readPending_ = false;
-  bool writePending_ = false;
-  uint8_t readBuffer_[kReadChunk] = {};
-  DWORD readFilled_ = 0;  // bytes of readBuffer_ not yet handed out
+  // Reads and writes each own their block: the read's completion would overwrite a shared
+  // OVERLAPPED.
+  std::unique_ptr<IoBlock> read_;
+  std::unique_ptr<IoBlock> write_;
+  std::vector<std::unique_ptr<IoBlock>> abandoned_;
+  DWORD readFilled_ = 0;  // bytes of read_ not yet handed out
   DWORD readOffset_ = 0;
-  std::vector<uint8_t> writeInFlight_;
   std::vector<uint8_t> writeQueued_;
   // A persisting error is shown once until the port is reopened or the call succeeds again.
   bool readErrorShown_ = false;

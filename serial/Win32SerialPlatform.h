@@ -30,6 +30,7 @@ class Win32SerialPlatform : public SerialPlatform {
     return ::GetOverlappedResult(h, o, n, w);
   }
   BOOL CancelIo(HANDLE h) override { return ::CancelIo(h); }
+  DWORD WaitForSingleObject(HANDLE h, DWORD ms) override { return ::WaitForSingleObject(h, ms); }
   BOOL CloseHandle(HANDLE h) override { return ::CloseHandle(h); }
   DWORD GetLastError() override { return ::GetLastError(); }
   DWORD GetTickCount() override { return ::GetTickCount(); }

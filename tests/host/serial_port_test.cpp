@@ -333,6 +333,131 @@ TEST_F(SerialIo, PendingWriteThatFailsIsReported) {
   EXPECT_EQ(p.openHandles, 0);
 }
 
+TEST_F(SerialIo, NestedWriteKeepsItsOwnBytes) {
+  ASSERT_TRUE(port.Open());
+  p.writesPend = true;
+  const uint8_t first[4] = {1, 2, 3, 4}, nested[2] = {7, 8};
+  ASSERT_TRUE(port.Write(first, 4));
+  // The first write completes short; while its box is open another client writes.
+  p.shortWriteBy = 1;
+  p.CompleteWrites();
+  p.onBox = [&] {
+    p.onBox = nullptr;
+    p.shortWriteBy = 0;
+    port.Write(nested, 2);
+  };
+  uint8_t r[8];
+  port.Read(r, sizeof r);
+  if (p.boxes.empty()) port.Read(r, sizeof r);
+  ASSERT_EQ(p.boxes.size(), 1u);
+  EXPECT_EQ(p.boxes[0].rfind("Transmit#: ", 0), 0u) << p.boxes[0];
+  EXPECT_EQ(port.UnsentBytes(), 2u);  // the nested write still owns its two bytes
+  p.CompleteWrites();
+  port.Read(r, sizeof r);
+  EXPECT_EQ(port.UnsentBytes(), 0u);
+  EXPECT_EQ(p.wire, (Bytes{1, 2, 3, 4, 7, 8}));
+  // A later short write is reported again: the nested one completed in full.
+  p.shortWriteBy = 1;
+  port.Write(first, 4);
+  p.CompleteWrites();
+  port.Read(r, sizeof r);
+  port.Read(r, sizeof r);
+  EXPECT_EQ(p.boxes.size(), 2u);
+  EXPECT_FALSE(FakeComplained());
+}
+
+TEST_F(SerialIo, SendQueueIsBounded) {
+  FakeSerialPlatform fp;
+  TMVRtrx trx(fp);
+  trx.AnswerTimeout = 16;
+  ASSERT_TRUE(trx.Open());
+  fp.writesPend = true;  // the device takes nothing (an unplugged adapter)
+  const Bytes block(256, 0x33);
+  int accepted = 0;
+  while (trx.SendFrame(1, block.data(), 256)) ++accepted;
+  EXPECT_EQ(accepted, static_cast<int>(TSerialPort::kMaxUnsentBytes / 260));
+  EXPECT_EQ(trx.Serial.UnsentBytes(), static_cast<size_t>(accepted) * 260);
+  EXPECT_EQ(trx.BytesSent, static_cast<uint32_t>(accepted) * 260);
+  // Refused sends queue nothing and arm nothing: 16 bytes of room, a frame of 17 refused.
+  trx.AnswerCountdown = -1;
+  EXPECT_FALSE(trx.SendFrame(2, block.data(), 256));
+  EXPECT_FALSE(trx.SendFrame(2, block.data(), 13));
+  EXPECT_EQ(trx.Serial.UnsentBytes(), static_cast<size_t>(accepted) * 260);
+  EXPECT_EQ(trx.BytesSent, static_cast<uint32_t>(accepted) * 260);
+  EXPECT_EQ(trx.AnswerCountdown, -1);
+  // A smaller send that still fits goes out; once the device takes the bytes, all do.
+  const size_t room = TSerialPort::kMaxUnsentBytes - trx.Serial.UnsentBytes();
+  ASSERT_GE(room, 3u);
+  EXPECT_TRUE(trx.SendCommand(2, 0x41));
+  for (int i = 0; i < 3; ++i) {
+    fp.CompleteWrites();
+    trx.Poll();
+  }
+  EXPECT_EQ(trx.Serial.UnsentBytes(), 0u);
+  EXPECT_EQ(fp.wire.size(), static_cast<size_t>(accepted) * 260 + 3);
+  EXPECT_TRUE(trx.SendFrame(1, block.data(), 256));
+  EXPECT_TRUE(fp.boxes.empty());
+  trx.Close();
+}
+
+TEST_F(SerialIo, CloseGivesUpOnIoThatNeverEnds) {
+  ASSERT_TRUE(port.Open());
+  uint8_t b[8] = {1, 2};
+  EXPECT_EQ(port.Read(b, 8), 0);  // a read pending
+  p.writesPend = true;
+  ASSERT_TRUE(port.Write(b, 2));  // and a write
+  p.ioStuck = true;
+  const DWORD before = p.now;
+  port.Close();
+  EXPECT_FALSE(port.Active);
+  EXPECT_GE(p.now - before, TSerialPort::kCloseWaitMs);
+  EXPECT_LE(p.now - before, 2 * TSerialPort::kCloseWaitMs);
+  EXPECT_EQ(p.openHandles, 0);  // the device and both events are closed all the same
+  EXPECT_FALSE(FakeComplained());
+
+  // Reopened, the port works with new blocks; the device finishing the old I/O late writes
+  // into blocks the port still keeps (ASan would see freed ones).
+  p.ioStuck = false;
+  p.writesPend = false;
+  ASSERT_TRUE(port.Open());
+  p.CompleteStuck();
+  p.Receive({7, 8});
+  EXPECT_EQ(ReadAll(), (Bytes{7, 8}));
+  EXPECT_EQ(p.wire, (Bytes{1, 2}));
+
+  // I/O that ends when cancelled costs no wait.
+  EXPECT_EQ(port.Read(b, 8), 0);
+  const DWORD t = p.now;
+  port.Close();
+  EXPECT_EQ(p.now, t);
+  EXPECT_EQ(p.openHandles, 0);
+  EXPECT_FALSE(FakeComplained());
+}
+
+TEST_F(SerialOpen, OpenOfAnOpenPortClosesItFirst) {
+  ASSERT_TRUE(port.Open());
+  uint8_t b[8] = {1, 2};
+  EXPECT_EQ(port.Read(b, 8), 0);  // pending I/O on the first handle
+  p.writesPend = true;
+  ASSERT_TRUE(port.Write(b, 2));
+  EXPECT_TRUE(port.Open());
+  EXPECT_TRUE(p.boxes.empty()) << p.boxes[0];
+  EXPECT_EQ(p.CallCount("CancelIo"), 1u);
+  EXPECT_EQ(p.openHandles, 3);  // one device, two events
+  p.writesPend = false;
+  p.Receive({5});
+  EXPECT_EQ(ReadAll(), Bytes{5});
+  port.Close();
+  EXPECT_EQ(p.openHandles, 0);
+  EXPECT_FALSE(FakeComplained());
+}
+
+TEST_F(SerialOpen, SystemTextInsertsAreNotExpanded) {
+  p.failures["CreateFileA"] = 1234;  // its system text holds "%1"
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(p.boxes, std::vector<std::string>{"Create: 1234! Port %1 is gone"});
+}
+
 TEST(SerialErrorText, TrailingJunkIsTrimmed) {
   EXPECT_EQ(FormatPortError("Create: ", 2, "File not found.\r\n"), "Create: 2! File not found");
   EXPECT_EQ(FormatPortError("Close: ", 6, "Bad handle . .\t\r\n "), "Close: 6! Bad handle");

@@ -23,9 +23,17 @@ void FakeSerialPlatform::Receive(const std::vector<uint8_t>& bytes) {
   incoming.insert(incoming.end(), bytes.begin(), bytes.end());
 }
 
+void FakeSerialPlatform::CompleteStuck() {
+  // What the device does long after the port gave up on these: ASan sees a freed buffer.
+  for (auto& r : stuckReads_) std::memset(r.buffer, 0x5A, r.count);
+  for (auto& w : stuckWrites_) wire.insert(wire.end(), w.buffer, w.buffer + w.count);
+  stuckReads_.clear();
+  stuckWrites_.clear();
+}
+
 void FakeSerialPlatform::CompleteWrites() {
   for (auto& w : writes_) {
-    if (w.done) continue;
+    if (w.done || w.stuck) continue;
     // The bytes are taken from the caller's buffer only now, as a real device does.
     wire.insert(wire.end(), w.buffer, w.buffer + w.count);
     w.done = true;
@@ -44,6 +52,10 @@ HANDLE FakeSerialPlatform::CreateFileA(LPCSTR name, DWORD access, DWORD share, v
                                        DWORD disposition, DWORD flags, HANDLE) {
   lastDeviceName = name;
   if (Fail("CreateFileA")) return INVALID_HANDLE_VALUE;
+  if (deviceOpen_) {  // opened without sharing: a second open is refused
+    lastError_ = ERROR_ACCESS_DENIED;
+    return INVALID_HANDLE_VALUE;
+  }
   if (!devices.count(name) || access != (GENERIC_READ | GENERIC_WRITE) || share != 0 ||
       disposition != OPEN_EXISTING || flags != FILE_FLAG_OVERLAPPED) {
     lastError_ = ERROR_FILE_NOT_FOUND;
@@ -51,6 +63,7 @@ HANDLE FakeSerialPlatform::CreateFileA(LPCSTR name, DWORD access, DWORD share, v
   }
   handles_.insert(kDevice);
   ++openHandles;
+  deviceOpen_ = true;
   return kDevice;
 }
 
@@ -137,12 +150,12 @@ BOOL FakeSerialPlatform::GetOverlappedResult(HANDLE, OVERLAPPED* ov, DWORD* done
   }
   for (auto it = reads_.begin(); it != reads_.end(); ++it) {
     if (it->ov != ov) continue;
-    if (incoming.empty()) {
-      if (wait) {  // only Close waits, after CancelIo
-        reads_.erase(it);
-        lastError_ = ERROR_OPERATION_ABORTED;
-        return FALSE;
-      }
+    if (it->cancelled && !it->stuck) {
+      reads_.erase(it);
+      lastError_ = ERROR_OPERATION_ABORTED;
+      return FALSE;
+    }
+    if (incoming.empty() || it->stuck) {
       lastError_ = ERROR_IO_INCOMPLETE;
       return FALSE;
     }
@@ -155,31 +168,71 @@ BOOL FakeSerialPlatform::GetOverlappedResult(HANDLE, OVERLAPPED* ov, DWORD* done
   }
   for (auto it = writes_.begin(); it != writes_.end(); ++it) {
     if (it->ov != ov) continue;
-    if (!it->done && wait) CompleteWrites();
+    if (it->cancelled && !it->stuck && !it->done) {
+      writes_.erase(it);
+      lastError_ = ERROR_OPERATION_ABORTED;
+      return FALSE;
+    }
     if (!it->done) {
       lastError_ = ERROR_IO_INCOMPLETE;
       return FALSE;
     }
-    *done = it->count;
+    *done = it->count - std::min(it->count, shortWriteBy);
     writes_.erase(it);
     return TRUE;
   }
+  (void)wait;
   lastError_ = ERROR_INVALID_PARAMETER;
   return FALSE;
 }
 
 BOOL FakeSerialPlatform::CancelIo(HANDLE) {
   calls.push_back("CancelIo");
+  for (auto& r : reads_) {
+    r.cancelled = true;
+    r.stuck = ioStuck;
+  }
+  for (auto& w : writes_) {
+    w.cancelled = true;
+    w.stuck = ioStuck && !w.done;
+  }
   return TRUE;
+}
+
+DWORD FakeSerialPlatform::WaitForSingleObject(HANDLE h, DWORD ms) {
+  calls.push_back("WaitForSingleObject");
+  const bool stuck =
+      std::any_of(reads_.begin(), reads_.end(),
+                  [h](const PendingRead& r) { return r.stuck && r.ov->hEvent == h; }) ||
+      std::any_of(writes_.begin(), writes_.end(),
+                  [h](const PendingWrite& w) { return w.stuck && w.ov->hEvent == h; });
+  if (!stuck) return WAIT_OBJECT_0;
+  now += ms;
+  return WAIT_TIMEOUT;
 }
 
 BOOL FakeSerialPlatform::CloseHandle(HANDLE h) {
   const bool isDevice = h == kDevice;
+  if (isDevice) deviceOpen_ = false;
   if (isDevice && Fail("CloseHandle")) return FALSE;
   if (!isDevice) calls.push_back("CloseEvent");
-  if (isDevice && (!reads_.empty() || std::any_of(writes_.begin(), writes_.end(),
-                                                  [](const PendingWrite& w) { return !w.done; })))
-    boxes.push_back("FAKE: device closed with I/O pending");
+  if (isDevice) {
+    // Cancelled I/O the device never finished goes on after the close; anything else
+    // still pending would be written into the OVERLAPPED during the close.
+    for (const auto& r : reads_)
+      if (r.stuck) stuckReads_.push_back(r);
+    for (const auto& w : writes_)
+      if (w.stuck) stuckWrites_.push_back(w);
+    reads_.erase(std::remove_if(reads_.begin(), reads_.end(),
+                                [](const PendingRead& r) { return r.stuck; }),
+                 reads_.end());
+    writes_.erase(std::remove_if(writes_.begin(), writes_.end(),
+                                 [](const PendingWrite& w) { return w.stuck; }),
+                  writes_.end());
+    if (!reads_.empty() || std::any_of(writes_.begin(), writes_.end(),
+                                       [](const PendingWrite& w) { return !w.done; }))
+      boxes.push_back("FAKE: device closed with I/O pending");
+  }
   if (!handles_.erase(h)) {
     lastError_ = ERROR_INVALID_HANDLE;
     return FALSE;
@@ -188,13 +241,17 @@ BOOL FakeSerialPlatform::CloseHandle(HANDLE h) {
   return TRUE;
 }
 
-DWORD FakeSerialPlatform::FormatMessageA(DWORD, LPCVOID, DWORD id, DWORD, LPSTR buffer,
-                                         DWORD size, void*) {
+DWORD FakeSerialPlatform::FormatMessageA(DWORD flags, LPCVOID, DWORD id, DWORD, LPSTR buffer,
+                                         DWORD size, void* arguments) {
   static const std::map<DWORD, std::string> texts = {
+      {1234, "Port %1 is gone.\r\n"},
       {2, "File not found.\r\n"}, {5, "Access denied. \r\n"}, {87, "Invalid parameter...\r\n"},
       {31, "A device attached to the system is not functioning.\r\n"}};
   auto it = texts.find(id);
   if (it == texts.end() || size == 0) return 0;
+  if (it->second.find('%') != std::string::npos && !(flags & FORMAT_MESSAGE_IGNORE_INSERTS) &&
+      arguments == nullptr)
+    boxes.push_back("FAKE: inserts read through a null argument array");
   const DWORD n = std::min<DWORD>(size - 1, static_cast<DWORD>(it->second.size()));
   std::memcpy(buffer, it->second.data(), n);
   buffer[n] = 0;

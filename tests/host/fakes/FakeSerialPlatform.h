@@ -2,6 +2,7 @@
 // nothing queued pends and completes later; writes may pend; any step can fail.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -23,6 +24,11 @@ class FakeSerialPlatform : public SerialPlatform {
   bool readsPendWhenEmpty = true;
   DWORD shortWriteBy = 0;        // a write that completes at once reports this many bytes less
   DWORD now = 0;                 // the clock in milliseconds; tests move it
+  // Pending reads and writes ignore CancelIo (an unplugged USB adapter); CompleteStuck()
+  // finishes them later, reading from and writing into the buffers they were given.
+  bool ioStuck = false;
+  // Called when the error box is shown, as the box's message loop would run other code.
+  std::function<void()> onBox;
 
   std::vector<std::string> boxes;
   std::vector<std::string> calls;  // every call, by name
@@ -34,6 +40,7 @@ class FakeSerialPlatform : public SerialPlatform {
 
   void Receive(const std::vector<uint8_t>& bytes);
   void CompleteWrites();
+  void CompleteStuck();
   size_t CallCount(const std::string& name) const;
 
   HANDLE CreateEventA(void*, BOOL, BOOL, LPCSTR) override;
@@ -48,12 +55,16 @@ class FakeSerialPlatform : public SerialPlatform {
   BOOL WriteFile(HANDLE, LPCVOID buffer, DWORD count, DWORD* done, OVERLAPPED* ov) override;
   BOOL GetOverlappedResult(HANDLE, OVERLAPPED* ov, DWORD* done, BOOL wait) override;
   BOOL CancelIo(HANDLE) override;
+  DWORD WaitForSingleObject(HANDLE h, DWORD ms) override;
   BOOL CloseHandle(HANDLE h) override;
   DWORD GetLastError() override { return lastError_; }
   DWORD GetTickCount() override { return now; }
   DWORD FormatMessageA(DWORD, LPCVOID, DWORD id, DWORD, LPSTR buffer, DWORD size,
                        void*) override;
-  void ShowErrorBox(const std::string& text) override { boxes.push_back(text); }
+  void ShowErrorBox(const std::string& text) override {
+    boxes.push_back(text);
+    if (onBox) onBox();
+  }
 
  private:
   bool Fail(const std::string& step);
@@ -61,16 +72,23 @@ class FakeSerialPlatform : public SerialPlatform {
     OVERLAPPED* ov;
     uint8_t* buffer;
     DWORD count;
+    bool cancelled = false;
+    bool stuck = false;
   };
   struct PendingWrite {
     OVERLAPPED* ov;
     const uint8_t* buffer;
     DWORD count;
     bool done;
+    bool cancelled = false;
+    bool stuck = false;
   };
   std::vector<PendingRead> reads_;
   std::vector<PendingWrite> writes_;
   std::set<HANDLE> handles_;
   DWORD lastError_ = 0;
   uintptr_t nextHandle_ = 0x100;
+  bool deviceOpen_ = false;
+  std::vector<PendingRead> stuckReads_;
+  std::vector<PendingWrite> stuckWrites_;
 };
