@@ -11,6 +11,10 @@ ARCH=$(scripts/wine-arch.sh)
 WINDIR=$B/win32
 [ "$ARCH" = win64 ] && WINDIR=$B/win64
 
+# libjpeg-turbo for each Windows build, built once and kept in build/libjpeg.
+JOBS=$JOBS scripts/build-libjpeg.sh i686-w64-mingw32
+[ "$ARCH" = win64 ] && JOBS=$JOBS scripts/build-libjpeg.sh x86_64-w64-mingw32
+
 cmake -S . -B "$B/win32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$B/win32" -j"$JOBS"
 if [ "$ARCH" = win64 ]; then

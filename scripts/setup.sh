@@ -6,8 +6,21 @@ set -euo pipefail
 PACKAGES=(
   cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev valgrind
   mingw-w64 g++-mingw-w64-i686 gcc-mingw-w64-i686 mingw-w64-tools
-  wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick socat python3
+  wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick socat python3 dpkg-dev
 )
+
+# libjpeg-turbo is cross-built for Windows from Debian's source package (scripts/build-libjpeg.sh).
+SRC_LIST=/etc/apt/sources.list.d/mvr-deb-src.sources
+if [ ! -f "$SRC_LIST" ]; then
+  cat >"$SRC_LIST" <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  apt_update_needed=1
+fi
 
 need_install=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -19,6 +32,9 @@ for p in "${PACKAGES[@]}"; do
     need_install=1
   fi
 done
+if [ "${apt_update_needed:-0}" = 1 ] && [ "$need_install" = 0 ]; then
+  apt-get update -q
+fi
 if [ "$need_install" = 1 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q

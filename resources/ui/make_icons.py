@@ -1,4 +1,5 @@
-"""Writes the windows' small 16-colour icons (16x16) from the pixel pictures below.
+"""Writes the windows' small 16-colour icons (16x16) from the pixel pictures below, and the
+application icon app.ico (the transceiver at 32x32, doubled, and at 16x16).
 Run: python3 make_icons.py  (writes the .ico files next to this script)."""
 import os
 import struct
@@ -125,22 +126,41 @@ PICTURES = {
 }
 
 
-def ico(rows):
-    rows = [r[:16].ljust(16, ".") for r in rows]
+def image(rows, size=16):
+    """One 4-bit icon image (header, palette, colour bits, mask), rows of `size` pixels."""
+    rows = [r[:size].ljust(size, ".") for r in rows]
     xor = bytearray()
     mask = bytearray()
     for r in reversed(rows):
         nib = [0 if c == "." else int(c, 16) for c in r]
-        for i in range(0, 16, 2):
+        for i in range(0, size, 2):
             xor.append((nib[i] << 4) | nib[i + 1])
         bits = 0
         for c in r:
             bits = (bits << 1) | (1 if c == "." else 0)
-        mask += struct.pack(">H", bits) + b"\0\0"
+        row_mask = bits.to_bytes(size // 8, "big")
+        mask += row_mask + b"\0" * (-len(row_mask) % 4)
     pal = b"".join(struct.pack("<BBBB", c & 0xFF, (c >> 8) & 0xFF, c >> 16, 0) for c in PALETTE)
-    hdr = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
-    img = hdr + pal + bytes(xor) + bytes(mask)
-    return struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", 16, 16, 16, 0, 1, 4, len(img), 22) + img
+    hdr = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
+    return hdr + pal + bytes(xor) + bytes(mask)
+
+
+def ico_file(images):
+    """An icon file of (size, image bytes) pairs."""
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, img in images:
+        out += struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(img), offset)
+        offset += len(img)
+    return out + b"".join(img for _, img in images)
+
+
+def ico(rows):
+    return ico_file([(16, image(rows))])
+
+
+def doubled(rows):
+    return [r2 for r in rows for r2 in ("".join(c + c for c in r),) * 2]
 
 
 if __name__ == "__main__":
@@ -148,3 +168,6 @@ if __name__ == "__main__":
     for name, rows in PICTURES.items():
         with open(os.path.join(here, name + ".ico"), "wb") as f:
             f.write(ico(rows))
+    # The application icon: the first icon group of the program (Explorer, taskbar, captions).
+    with open(os.path.join(here, "app.ico"), "wb") as f:
+        f.write(ico_file([(32, image(doubled(PICTURES["tna"]), 32)), (16, image(PICTURES["tna"]))]))
