@@ -5,9 +5,19 @@
 #include "link/MVR_TRX.h"
 #include "platform/MessageDlg.h"
 #include "platform/RegistryIniFile.h"
+#include "platform/Text.h"
 #include "resources/ui_ids.h"
 
 TMVRServMainFm* MVRServMainFm = nullptr;
+
+const char* const ReleaseHistory =
+    "2010-01-15  v1.2c  Infofenster mit Systeminformationen, Logdatei und Betrachter\r"
+    "2009-11-02  v1.2b  Antwortüberwachung: TimeOut an den letzten Sender\r"
+    "2009-08-20  v1.2a  Mehrere Clients auf zehn Kanälen gleichzeitig\r"
+    "2009-03-11  v1.1b  Symbol im Infobereich, Fenster blendet sich aus\r"
+    "2008-12-05  v1.1a  Dialog für die serielle Schnittstelle mit Puffergrößen\r"
+    "2008-06-30  v1.0b  CRC-Prüfung langer Pakete korrigiert\r"
+    "2008-04-14  v1.0a  Erste Ausgabe\r";
 
 namespace {
 
@@ -75,6 +85,17 @@ std::vector<ComponentDef> MainComponents() {
   end.onEvent = "BeendenMnuClick";
   c.push_back(end);
   return c;
+}
+
+// The program file's full path with the extension ".log".
+std::string LogFilePath() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring p = path;
+  const auto dot = p.find_last_of(L'.');
+  const auto slash = p.find_last_of(L"\\/");
+  if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) p.erase(dot);
+  return WideToUtf8(p + L".log");
 }
 
 void ReportStoreError(const SettingsStoreError& e) {
@@ -164,7 +185,7 @@ void TMVRServMainFm::FormClose() {
   if (started_) SaveWindowParams();
   if (trx_.IsOpen()) portOpenBeforeClose_ = true;
   trx_.Close();
-  if (SaveLog) SaveLog();
+  if (SaveLog) SaveLog(LogFilePath());
   RemoveTNAIcon();
 }
 
@@ -200,7 +221,7 @@ void TMVRServMainFm::TimerTimer() {
 void TMVRServMainFm::ConSetupBtnClick() { trx_.SetupPort(); }
 
 void TMVRServMainFm::AboutBtnClick() {
-  if (ShowAbout) ShowAbout();
+  if (ShowAbout) ShowAbout(ReleaseHistory);
 }
 
 void TMVRServMainFm::ShowMnuClick() {

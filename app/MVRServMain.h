@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <string>
 
 #include "platform/Form.h"
 #include "platform/UiRules.h"
@@ -13,16 +14,20 @@ class TMVRtrx;
 
 constexpr UINT WM_TNANOTIFY = WM_USER + 1;
 
+// The program's releases, newest first, each line ended by CR alone (UTF-8).
+extern const char* const ReleaseHistory;
+
 class TMVRServMainFm : public TForm {
  public:
   explicit TMVRServMainFm(TMVRtrx& trx);
   ~TMVRServMainFm() override;
 
-  // Bound by the program: the last sender's TimeOut event, the about box, the about box's
-  // log saving, and the automation server's question before the end (true = may end).
+  // Bound by the program: the last sender's TimeOut event, the about box (with the release
+  // history), the about box's log saving (to the given file), and the automation server's
+  // question before the end (true = may end).
   std::function<void()> FireTimeOut;
-  std::function<void()> ShowAbout;
-  std::function<void()> SaveLog;
+  std::function<void(const std::string&)> ShowAbout;
+  std::function<void(const std::string&)> SaveLog;
   std::function<bool()> ConfirmEnd;
 
   // The close handling once more after the message loop, if the window still exists.

@@ -14,24 +14,29 @@ int RunProgram() {
   Application.Title = "MVR Server";
   TMVRtrx& engine = *MVRtrx;
 
+  // The five windows in this order; the main window's creation handler runs before the
+  // others exist and must not use them.
   TMVRServMainFm mainFm(engine);
+  TAboutBoxFm about;
+  TComDlgFm comDlg;
+  TSysInfoFm sysInfo;
+  TTextFm textFm;
+
   MVRServMainFm = &mainFm;
   mainFm.FireTimeOut = [] {
     if (LastActive) LastActive->FireTimeOut();
   };
   mainFm.ConfirmEnd = [] { return ConfirmTerminate(); };
+  mainFm.ShowAbout = [&about](const std::string& history) { about.ShowAbout(history); };
+  mainFm.SaveLog = [&about](const std::string& file) { about.SaveLog(file); };
   mainFm.Create();
-  TAboutBoxFm about;
   about.Create();
-  mainFm.ShowAbout = [&about] { about.ShowModal(); };
-  TComDlgFm comDlg;
   ComDlgFm = &comDlg;
   comDlg.Create();
   ComDlgSetupUi setupUi(comDlg);
   engine.SetupUi = &setupUi;
-  TSysInfoFm sysInfo;
   sysInfo.Create();
-  TTextFm textFm;
+  about.SysInfo = &sysInfo;
   textFm.Create();
 
   mainFm.Show();
@@ -41,5 +46,15 @@ int RunProgram() {
   engine.SetupUi = nullptr;
   ComDlgFm = nullptr;
   MVRServMainFm = nullptr;
+  mainFm.SaveLog = nullptr;
+  mainFm.ShowAbout = nullptr;
+  // Destroyed in creation order: the about box's log gets its closing line (and its file),
+  // and the start-up viewer writes its settings last.
+  mainFm.Destroy();
+  about.SysInfo = nullptr;
+  about.Destroy();
+  comDlg.Destroy();
+  sysInfo.Destroy();
+  textFm.Destroy();
   return code;
 }

@@ -141,12 +141,63 @@ bool ToolButtonRect(HWND bar, int index, RECT& out) {
   return ok;
 }
 
+// The rows of a list-view grid: each cell read through memory in the grid's process.
+bool GridRows(HWND grid, std::vector<std::vector<std::wstring>>& rows) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(grid, &pid);
+  HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!proc) return false;
+  constexpr size_t kChars = 512;
+  const size_t bytes = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
+  auto* remote = static_cast<char*>(VirtualAllocEx(proc, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE));
+  bool ok = remote != nullptr;
+  const int count = static_cast<int>(SendMessageW(grid, LVM_GETITEMCOUNT, 0, 0));
+  HWND header = reinterpret_cast<HWND>(SendMessageW(grid, LVM_GETHEADER, 0, 0));
+  int cols = header ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 1;
+  if (cols < 1) cols = 1;
+  for (int r = 0; ok && r < count; ++r) {
+    std::vector<std::wstring> row;
+    for (int c = 0; ok && c < cols; ++c) {
+      LVITEMW item{};
+      item.iSubItem = c;
+      item.cchTextMax = static_cast<int>(kChars);
+      item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+      SIZE_T n = 0;
+      ok = WriteProcessMemory(proc, remote, &item, sizeof item, &n) && n == sizeof item;
+      if (!ok) break;
+      const LRESULT len = SendMessageW(grid, LVM_GETITEMTEXTW, r, reinterpret_cast<LPARAM>(remote));
+      std::wstring text(kChars, L'\0');
+      ok = ReadProcessMemory(proc, remote + sizeof(LVITEMW), &text[0], kChars * sizeof(wchar_t), &n);
+      text.resize(static_cast<size_t>(len > 0 ? len : 0));
+      row.push_back(text);
+    }
+    rows.push_back(row);
+  }
+  if (remote) VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+  CloseHandle(proc);
+  return ok;
+}
+
+std::wstring ClipboardText() {
+  std::wstring out;
+  if (!OpenClipboard(nullptr)) return out;
+  if (HANDLE h = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* p = static_cast<const wchar_t*>(GlobalLock(h))) {
+      out = p;
+      GlobalUnlock(h);
+    }
+  }
+  CloseClipboard();
+  return out;
+}
+
 int Usage() {
   std::puts(
       "uidriver find WIN [timeout_ms] | wait-gone WIN [timeout_ms] | list WIN | text WIN CTRL\n"
       "  | click WIN CTRL | key WIN CTRL VK | toolclick WIN NAME | select WIN CTRL ROW|TEXT | type WIN CTRL TEXT\n"
       "  | clear WIN CTRL | replace WIN CTRL TEXT | paste WIN CTRL TEXT | syscommand WIN WPARAM | tray WIN LPARAM | menu INDEX|TEXT\n"
       "  | box CAPTION [BUTTON] [timeout_ms] | trayicon WIN [ID] | visible WIN | watch WIN MS | rect WIN | move WIN X Y | mouse WIN X Y\n"
+      "  | tap WIN CTRL | context WIN CTRL | setsel WIN CTRL FROM TO | grid WIN CTRL | clipboard | setclipboard TEXT\n"
       "WIN = caption, caption|class or #handle; CTRL = component name or text");
   return 2;
 }
@@ -187,6 +238,28 @@ int main(int argc, char** argv) {
       if (amp == std::string::npos || amp + 1 >= item.size()) return Fail("mnemonic", item);
       PostMessageW(m, WM_CHAR, static_cast<WPARAM>(item[amp + 1]), 0);
     }
+    return 0;
+  }
+  if (cmd == "clipboard") {
+    std::wstring esc;
+    for (wchar_t c : ClipboardText())
+      esc += c == L'\r' ? std::wstring(L"\\r") : c == L'\n' ? std::wstring(L"\\n") : std::wstring(1, c);
+    std::printf("%s\n", WideToUtf8(esc).c_str());
+    return 0;
+  }
+  if (cmd == "setclipboard") {
+    const std::wstring w = Utf8ToWide(arg(2));
+    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, (w.size() + 1) * sizeof(wchar_t));
+    if (!mem) return Fail("memory", "");
+    std::memcpy(GlobalLock(mem), w.c_str(), (w.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(mem);
+    if (!OpenClipboard(nullptr)) {
+      GlobalFree(mem);
+      return Fail("clipboard", "");
+    }
+    EmptyClipboard();
+    if (!SetClipboardData(CF_UNICODETEXT, mem)) GlobalFree(mem);
+    CloseClipboard();
     return 0;
   }
   if (cmd == "box") {
@@ -337,6 +410,39 @@ int main(int argc, char** argv) {
   }
   if (cmd == "click") {
     PostMessageW(ctrl, BM_CLICK, 0, 0);
+    return 0;
+  }
+  if (cmd == "tap") {
+    // A left click in the middle of a control that is no button (a label, a picture).
+    RECT r{};
+    GetClientRect(ctrl, &r);
+    const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+    PostMessageW(ctrl, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(ctrl, WM_LBUTTONUP, 0, at);
+    return 0;
+  }
+  if (cmd == "context") {
+    // The context menu key pressed over the control, at its middle.
+    RECT r{};
+    GetWindowRect(ctrl, &r);
+    PostMessageW(ctrl, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(ctrl),
+                 MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+    return 0;
+  }
+  if (cmd == "setsel") {
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(ctrl, EM_SETSEL, static_cast<WPARAM>(num(4, 0)), static_cast<LPARAM>(num(5, 0)),
+                        SMTO_ABORTIFHUNG, 3000, &r);
+    return 0;
+  }
+  if (cmd == "grid") {
+    std::vector<std::vector<std::wstring>> rows;
+    if (!GridRows(ctrl, rows)) return Fail("grid rows", arg(3));
+    for (const auto& row : rows) {
+      std::wstring line;
+      for (size_t c = 0; c < row.size(); ++c) line += (c ? L"\t" : L"") + row[c];
+      std::printf("%s\n", WideToUtf8(line).c_str());
+    }
     return 0;
   }
   if (cmd == "select") {
