@@ -5,6 +5,7 @@
 #include "app/MVRServMain.h"
 #include "automation/MVR_AutoServ.h"
 #include "platform/Application.h"
+#include "platform/MessagePump.h"
 #include "serial/ComDlg.h"
 #include "windows/AboutBox.h"
 #include "windows/ShowText.h"
@@ -40,7 +41,10 @@ int RunProgram() {
   textFm.Create();
 
   mainFm.Show();
-  const int code = RunMessageLoop();
+  MainLoopHooks loop;
+  // The port's error boxes are shown here, outside every client call and every Poll.
+  loop.onIdle = [&engine] { engine.Serial.ShowPendingReports(); };
+  const int code = RunMainLoop(loop);
   // The loop can end without a close (last client gone, port choice given up).
   mainFm.CloseAfterLoop();
   engine.SetupUi = nullptr;

@@ -1,5 +1,7 @@
 #include "platform/MessagePump.h"
 
+#include "platform/Form.h"
+
 void PumpMessagesFor(DWORD ms) {
   const DWORD end = GetTickCount() + ms;
   for (;;) {
@@ -11,5 +13,24 @@ void PumpMessagesFor(DWORD ms) {
     const LONG left = static_cast<LONG>(end - GetTickCount());
     if (left <= 0) return;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+  }
+}
+
+int RunMainLoop(const MainLoopHooks& hooks) {
+  for (;;) {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      if (m.message == WM_QUIT) return static_cast<int>(m.wParam);
+      if (!PreTranslateFormMessage(m)) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+      }
+    }
+    if (hooks.onIdle) hooks.onIdle();
+    HANDLE h = hooks.waitFor ? hooks.waitFor() : nullptr;
+    // Input that arrived during onIdle and was only looked at still wakes the wait.
+    const DWORD r = MsgWaitForMultipleObjectsEx(h ? 1 : 0, h ? &h : nullptr, INFINITE,
+                                                QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (h && r == WAIT_OBJECT_0 && hooks.onSignalled) hooks.onSignalled();
   }
 }

@@ -28,7 +28,7 @@ std::string FormatPortError(const std::string& tag, DWORD code, const std::strin
   return tag + std::to_string(code) + "! " + text;
 }
 
-void ShowPortError(SerialPlatform& platform, const std::string& tag) {
+std::string PortErrorText(SerialPlatform& platform, const std::string& tag) {
   const DWORD code = platform.GetLastError();
   char buffer[256] = {};
   // A system text may hold inserts such as "%1": they stay as they are, never read through
@@ -37,7 +37,11 @@ void ShowPortError(SerialPlatform& platform, const std::string& tag) {
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, 0, buffer, sizeof buffer, nullptr);
   const std::string systemText(buffer, std::min<DWORD>(n, sizeof buffer - 1));
-  platform.ShowErrorBox(FormatPortError(tag, code, systemText));
+  return FormatPortError(tag, code, systemText);
+}
+
+void ShowPortError(SerialPlatform& platform, const std::string& tag) {
+  platform.ShowErrorBox(PortErrorText(platform, tag));
 }
 
 TSerialPort::TSerialPort(SerialPlatform& platform) : platform_(platform) {}
@@ -133,13 +137,33 @@ bool TSerialPort::Open() {
 void TSerialPort::ReportReadError() {
   if (readErrorShown_) return;
   readErrorShown_ = true;
-  ShowPortError(platform_, "Receive: ");
+  QueueReport("Receive: ");
 }
 
 void TSerialPort::ReportWriteError(const char* tag) {
   if (writeErrorShown_) return;
   writeErrorShown_ = true;
-  ShowPortError(platform_, tag);
+  QueueReport(tag);
+}
+
+// The text is made now, while the last error is this call's.
+void TSerialPort::QueueReport(const char* tag) {
+  std::string text = PortErrorText(platform_, tag);
+  // A line that breaks again and again while nobody clicks needs each box only once.
+  for (const auto& waiting : reports_)
+    if (waiting == text) return;
+  reports_.push_back(std::move(text));
+}
+
+void TSerialPort::ShowPendingReports() {
+  if (showingReports_) return;
+  showingReports_ = true;
+  while (!reports_.empty()) {
+    const std::string text = std::move(reports_.front());
+    reports_.pop_front();
+    platform_.ShowErrorBox(text);
+  }
+  showingReports_ = false;
 }
 
 int32_t TSerialPort::Read(void* buffer, int32_t count) {

@@ -2,6 +2,7 @@
 // opened for overlapped I/O so that reads never wait and writes don't wait to complete.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,13 @@ class TSerialPort {
   // Cancels pending I/O, waits for it at most kCloseWaitMs, and closes the device.
   void Close();
 
+  // A failed read or write is not shown from inside the call (a client's send, a Poll): its
+  // box waits here until the main loop shows it, so the call returns at once and polling
+  // and the other clients go on while the box is open.
+  bool HasPendingReports() const { return !reports_.empty(); }
+  // Shows the waiting boxes one after the other; a call made while one is open returns.
+  void ShowPendingReports();
+
   // Bytes handed to Write that the device has not completed yet.
   size_t UnsentBytes() const;
   static constexpr size_t kMaxUnsentBytes = 64 * 1024;
@@ -83,6 +91,7 @@ class TSerialPort {
   void FinishWrite(DWORD written, DWORD wanted);
   void ReportReadError();
   void ReportWriteError(const char* tag);
+  void QueueReport(const char* tag);
 
   SerialPlatform& platform_;
   // Reads and writes each own their block: the read's completion would overwrite a shared
@@ -93,14 +102,20 @@ class TSerialPort {
   DWORD readFilled_ = 0;  // bytes of read_ not yet handed out
   DWORD readOffset_ = 0;
   std::vector<uint8_t> writeQueued_;
-  // A persisting error is shown once until the port is reopened or the call succeeds again.
+  // A persisting error is reported once until the port is reopened or the call succeeds
+  // again.
   bool readErrorShown_ = false;
   bool writeErrorShown_ = false;
+  std::deque<std::string> reports_;
+  bool showingReports_ = false;
 };
 
 // Builds the error box text: tag, number, "! ", the system's text with trailing blanks,
 // dots and control characters removed.
 std::string FormatPortError(const std::string& tag, DWORD code, const std::string& systemText);
+
+// The error box text for the platform's last error.
+std::string PortErrorText(SerialPlatform& platform, const std::string& tag);
 
 // Shows the error box for the platform's last error.
 void ShowPortError(SerialPlatform& platform, const std::string& tag);

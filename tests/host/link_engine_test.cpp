@@ -457,6 +457,45 @@ TEST_F(Link, AnswerCountdownAndTimeouts) {
   EXPECT_EQ(trx.BytesReceived, 3u + 40u + 600u);
 }
 
+TEST_F(Link, PortErrorsWaitForTheMainLoopWhileTrafficGoesOn) {
+  Client a;
+  ASSERT_TRUE(Reg(3, a, 8));
+  // The line breaks: the read fails inside Poll, the write inside a client's send.
+  p.failures["ReadFile"] = 109;
+  p.failures["GetOverlappedResult"] = 109;
+  trx.Poll();
+  p.failures["WriteFile"] = 21;
+  const uint8_t abc[] = {'a', 'b', 'c'};
+  EXPECT_TRUE(trx.SendFrame(3, abc, 3));
+  trx.Poll();
+  EXPECT_TRUE(trx.SendFrame(3, abc, 3));
+  EXPECT_TRUE(p.boxes.empty());  // both calls returned without a box
+  EXPECT_TRUE(trx.AwaitingAnswer);
+  EXPECT_EQ(trx.AnswerCountdown, 16);
+  EXPECT_TRUE(trx.Serial.HasPendingReports());
+
+  // The main loop shows them, each once. While the first is open the user reopens the port
+  // (the set-up dialog): reception and sending work at once; a second show request waits.
+  int opened = 0;
+  p.onBox = [&] {
+    if (++opened != 1) return;
+    p.failures.clear();
+    ASSERT_TRUE(trx.Serial.Open());
+    Feed(kAbc);
+    EXPECT_EQ(a.calls, 1);
+    p.wire.clear();
+    EXPECT_TRUE(trx.SendCommand(3, 1));
+    EXPECT_EQ(p.wire, (Bytes{0x13, 0x01, 0x12}));
+    trx.Serial.ShowPendingReports();
+    EXPECT_EQ(p.boxes.size(), 1u);
+  };
+  trx.Serial.ShowPendingReports();
+  EXPECT_EQ(p.boxes, (std::vector<std::string>{"Receive: 109! ", "Transmit: 21! "}));
+  EXPECT_FALSE(trx.Serial.HasPendingReports());
+  trx.Serial.ShowPendingReports();
+  EXPECT_EQ(p.boxes.size(), 2u);
+}
+
 // The set-up dialog as a script: each Execute answers OK or Cancel in turn.
 struct ScriptedUi : PortSetupUi {
   TMVRtrx* trx;
