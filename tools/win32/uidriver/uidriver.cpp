@@ -195,9 +195,10 @@ int Usage() {
   std::puts(
       "uidriver find WIN [timeout_ms] | wait-gone WIN [timeout_ms] | list WIN | text WIN CTRL\n"
       "  | click WIN CTRL | key WIN CTRL VK | toolclick WIN NAME | select WIN CTRL ROW|TEXT | type WIN CTRL TEXT\n"
-      "  | clear WIN CTRL | replace WIN CTRL TEXT | paste WIN CTRL TEXT | syscommand WIN WPARAM | tray WIN LPARAM | menu INDEX|TEXT\n"
+      "  | clear WIN CTRL | replace WIN CTRL TEXT | paste WIN CTRL TEXT | syscommand WIN WPARAM | tray WIN LPARAM | menu INDEX|TEXT|esc\n"
       "  | box CAPTION [BUTTON] [timeout_ms] | trayicon WIN [ID] | visible WIN | watch WIN MS | rect WIN | move WIN X Y | mouse WIN X Y\n"
-      "  | tap WIN CTRL | context WIN CTRL | setsel WIN CTRL FROM TO | grid WIN CTRL | clipboard | setclipboard TEXT\n"
+      "  | tap WIN CTRL | context WIN CTRL | setsel WIN CTRL FROM TO | grid WIN CTRL | screenrect WIN CTRL\n"
+      "  | style WIN CTRL | clipboard | setclipboard TEXT\n"
       "WIN = caption, caption|class or #handle; CTRL = component name or text");
   return 2;
 }
@@ -230,6 +231,10 @@ int main(int argc, char** argv) {
     HWND m = FindTopWindow(L"*", L"#32768", true, 5000);
     if (!m) return Fail("menu", "");
     const std::string item = arg(2);
+    if (item == "esc") {
+      PostMessageW(m, WM_KEYDOWN, VK_ESCAPE, 0);
+      return 0;
+    }
     if (!item.empty() && std::isdigit(static_cast<unsigned char>(item[0]))) {
       for (long i = 0; i <= num(2, 0); ++i) PostMessageW(m, WM_KEYDOWN, VK_DOWN, 0);
       PostMessageW(m, WM_KEYDOWN, VK_RETURN, 0);
@@ -427,6 +432,14 @@ int main(int argc, char** argv) {
     GetWindowRect(ctrl, &r);
     PostMessageW(ctrl, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(ctrl),
                  MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+    return 0;
+  }
+  if (cmd == "screenrect") {
+    PrintRect(ctrl);
+    return 0;
+  }
+  if (cmd == "style") {
+    std::printf("%08lx\n", static_cast<unsigned long>(GetWindowLongW(ctrl, GWL_STYLE)));
     return 0;
   }
   if (cmd == "setsel") {
