@@ -4,7 +4,7 @@ import os
 import subprocess
 import time
 
-from winetest import Failure, PtyPair, Simulator, check  # noqa: F401  (re-exported for the tests)
+from winetest import Failure, PtyPair, Simulator, check, scaled  # noqa: F401  (re-exported for the tests)
 
 SETTINGS_KEY = r"HKCU\SOFTWARE\Brightloom\MVR Server"
 SM_CXSCREEN = 1024
@@ -37,7 +37,7 @@ class Ui:
         return out
 
     def find(self, win, timeout_ms=10000):
-        rc, out = self.run("find", win, timeout_ms)
+        rc, out = self.run("find", win, int(scaled(timeout_ms)))
         return out.split()[0] if rc == 0 else None
 
     def visible(self, win):
@@ -63,7 +63,7 @@ class Ui:
 
     def box(self, caption, button="", timeout_ms=10000):
         """Waits for a message box; returns (text, [buttons]) and presses button when given."""
-        rc, out = self.run("box", caption, button, timeout_ms)
+        rc, out = self.run("box", caption, button, int(scaled(timeout_ms)))
         if rc != 0:
             raise Failure("no message box %r (%s)" % (caption, out.strip()))
         text, buttons = "", []
@@ -76,7 +76,8 @@ class Ui:
         return text, buttons
 
     def wait(self, cond, timeout=10.0, step=0.2):
-        deadline = time.time() + timeout
+        """Polls cond until it holds; timeout is scaled for slow machines."""
+        deadline = time.time() + scaled(timeout)
         while time.time() < deadline:
             if cond():
                 return True
@@ -109,7 +110,7 @@ class Program:
 
     def ended(self, timeout=15):
         try:
-            self.proc.wait(timeout=timeout)
+            self.proc.wait(timeout=scaled(timeout))
             return True
         except subprocess.TimeoutExpired:
             return False

@@ -14,6 +14,14 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
+# Every wait of the Wine tests is a limit on how long a condition may take, never a fixed
+# delay; on slow machines (the emulated guest is 4-6x slower) they all scale by this factor.
+SLOW = max(1.0, float(os.environ.get("MVR_SLOW_FACTOR") or 1))
+
+
+def scaled(seconds):
+    return seconds * SLOW
+
 
 class Failure(Exception):
     pass
@@ -28,11 +36,12 @@ def check(cond, what):
 class WineEnv:
     """The prefix lives in the build folder, never in ~/.wine."""
 
-    def __init__(self, build_dir=None, win32_dir=None, host_dir=None):
+    def __init__(self, build_dir=None, win32_dir=None, host_dir=None, arch=None):
         self.build_dir = os.path.abspath(build_dir or os.environ.get("MVR_BUILD", os.path.join(ROOT, "build")))
         # Machines that cannot execute 32-bit x86 code run the x86_64 build of the same
-        # sources under 64-bit Wine; scripts/wine-arch.sh decides.
-        self.arch = os.environ.get("MVR_WINE_ARCH") or subprocess.run(
+        # sources under 64-bit Wine; scripts/wine-arch.sh decides unless told (the 32-bit set
+        # in the test guest says win32).
+        self.arch = arch or os.environ.get("MVR_WINE_ARCH") or subprocess.run(
             [os.path.join(ROOT, "scripts", "wine-arch.sh")], capture_output=True, text=True).stdout.strip()
         self.win32_dir = os.path.abspath(win32_dir or os.path.join(
             self.build_dir, "win32" if self.arch == "win32" else "win64"))
@@ -41,6 +50,9 @@ class WineEnv:
         self.prefix = os.path.join(self.build_dir, "wineprefix-" + self.arch)
         # COM1 points here for good; each test makes this link name a fresh pty.
         self.com1_link = os.path.join(self.build_dir, "com1")
+        # A wineserver kept running between programs (`wineserver -p`) saves most of Wine's
+        # start-up on slow machines; then "all ended" means the prefix's programs, not the server.
+        self.persistent = os.environ.get("MVR_WINESERVER_PERSISTENT") == "1"
         self.env = dict(os.environ)
         self.env.update({
             "WINEPREFIX": self.prefix,
@@ -55,6 +67,7 @@ class WineEnv:
 
     def wine(self, args, timeout=120, out=None, check_rc=False):
         """Runs a Wine program to its end; returns (rc, output text)."""
+        timeout = scaled(timeout)
         fd, path = tempfile.mkstemp(prefix="wineout", suffix=".txt")
         os.close(fd)
         try:
@@ -89,6 +102,11 @@ class WineEnv:
     def wineserver(self, *args):
         subprocess.run(["/usr/lib/wine/wineserver"] + list(args), env=self.env, check=False)
 
+    def start_server(self):
+        """Starts the persistent wineserver when asked for one (MVR_WINESERVER_PERSISTENT=1)."""
+        if self.persistent:
+            self.wineserver("-p")
+
     def reg_add(self, key, name, value, kind="REG_SZ"):
         self.wine(["reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f"], check_rc=True)
 
@@ -122,7 +140,7 @@ class WineEnv:
             shutil.rmtree(self.prefix)
         os.makedirs(self.build_dir, exist_ok=True)
         t0 = time.time()
-        self.wine(["wineboot", "--init"], timeout=300)
+        self.wine(["wineboot", "--init"], timeout=400)
         self.wineserver("-w")
         # Virtual desktop: without a window manager destroying a shown window costs ~2 s.
         self.reg_add(r"HKCU\Software\Wine\Explorer", "Desktop", "Default")
@@ -134,14 +152,56 @@ class WineEnv:
         open(marker, "w").close()
         print("wine prefix ready in %.1f s" % (time.time() - t0), flush=True)
 
+    def programs(self):
+        """Process ids of the prefix's programs, without the wineserver and Wine's own
+        services, which a persistent wineserver keeps."""
+        pids = []
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                exe = os.path.basename(os.readlink("/proc/%s/exe" % pid))
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    environ = f.read().split(b"\0")
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    cmdline = f.read().split(b"\0")[0].decode("utf-8", "replace")
+            except OSError:
+                continue
+            if not exe.startswith("wine") or exe.startswith("wineserver"):
+                continue
+            if ("WINEPREFIX=" + self.prefix).encode() not in environ:
+                continue
+            name = cmdline.replace("\\", "/").rsplit("/", 1)[-1].lower()
+            if name in WINE_SERVICES:
+                continue
+            pids.append(int(pid))
+        return pids
+
     def end_all(self, timeout=30):
-        """Waits for every process of the prefix; kills what is left after timeout."""
+        """Waits for every process of the prefix; kills what is left after timeout.
+        Returns True when everything ended by itself."""
+        timeout = scaled(timeout)
+        if self.persistent:
+            deadline = time.time() + timeout
+            while self.programs():
+                if time.time() > deadline:
+                    self.wineserver("-k")
+                    self.start_server()
+                    return False
+                time.sleep(0.1)
+            return True
         p = subprocess.Popen(["/usr/lib/wine/wineserver", "-w"], env=self.env)
         try:
             p.wait(timeout=timeout)
+            return True
         except subprocess.TimeoutExpired:
             self.wineserver("-k")
             p.wait()
+            return False
+
+
+# Wine's own processes that a persistent wineserver keeps running between programs.
+WINE_SERVICES = {"services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe", "explorer.exe"}
 
 
 class PtyPair:
@@ -159,7 +219,7 @@ class PtyPair:
         self.proc = subprocess.Popen(
             ["socat", "pty,raw,echo=0,link=" + self.com_end, "pty,raw,echo=0,link=" + self.dev_end],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
+        deadline = time.time() + scaled(10)
         while not (os.path.exists(self.com_end) and os.path.exists(self.dev_end)):
             if time.time() > deadline or self.proc.poll() is not None:
                 raise Failure("socat did not create the pty pair")
@@ -189,7 +249,7 @@ class Simulator:
                                       "--raw-log", self.raw_log] + self.args,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=open(os.path.join(self.workdir, "stderr.log"), "wb"))
-        deadline = time.time() + 5
+        deadline = time.time() + scaled(5)
         while not os.path.exists(self.log) and time.time() < deadline:
             time.sleep(0.02)
         return self
@@ -198,7 +258,7 @@ class Simulator:
         if self.proc and self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             try:
-                self.proc.wait(timeout=5)
+                self.proc.wait(timeout=scaled(5))
             except subprocess.TimeoutExpired:
                 self.proc.kill()
         if exc[0] is None:
@@ -227,8 +287,9 @@ def main_wrapper(test):
     ap.add_argument("--build", default=None)
     ap.add_argument("--win32", default=None)
     ap.add_argument("--host", default=None)
+    ap.add_argument("--arch", choices=("win32", "win64"), default=None, help="default: scripts/wine-arch.sh")
     args = ap.parse_args()
-    env = WineEnv(args.build, args.win32, args.host)
+    env = WineEnv(args.build, args.win32, args.host, args.arch)
     env.ensure_prefix()
     try:
         test(env)

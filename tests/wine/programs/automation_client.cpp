@@ -9,6 +9,7 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -30,6 +31,16 @@ void CheckHr(HRESULT got, HRESULT want, const char* what) {
   char line[256];
   std::snprintf(line, sizeof line, "%s (0x%08lX)", what, static_cast<unsigned long>(got));
   Check(got == want, line);
+}
+
+// Limits of waits scale for slow machines, like the Python test bed's (MVR_SLOW_FACTOR).
+DWORD Scaled(DWORD ms) {
+  static const double factor = [] {
+    const char* v = std::getenv("MVR_SLOW_FACTOR");
+    const double f = v ? std::atof(v) : 1.0;
+    return f > 1.0 ? f : 1.0;
+  }();
+  return static_cast<DWORD>(ms * factor);
 }
 
 double Now() {
@@ -184,7 +195,7 @@ void Basic() {
   std::printf("call_ms=%.2f\n", Now() - t0);
   Check(b == VARIANT_TRUE, "SendLPaket answers true");
   t0 = Now();
-  Check(sink.WaitReceived(1, 3000), "Receive event for the echo");
+  Check(sink.WaitReceived(1, Scaled(3000)), "Receive event for the echo");
   std::printf("echo_ms=%.1f\n", Now() - t0);
   if (!sink.received.empty()) Check(sink.received[0] == L"abc", "Receive carries abc");
   std::wstring big(257, L'x');
@@ -238,18 +249,18 @@ void Basic() {
   CheckHr(InvokeI1(disp.Get(), 3, arg, &r), S_OK, "DISPID 3 with 65");
   Check(r.vt == VT_BOOL && r.boolVal == VARIANT_TRUE, "SendSPaket(65) true");
   VariantClear(&r);
-  Check(sink.WaitReceived(2, 3000), "command echo arrives");
+  Check(sink.WaitReceived(2, Scaled(3000)), "command echo arrives");
   if (sink.received.size() >= 2) Check(sink.received[1] == L"A", "command answer is one character");
   arg.lVal = 200;
   CheckHr(InvokeI1(disp.Get(), 3, arg, &r), DISP_E_OVERFLOW, "200 is no VT_I1");
   CheckHr(obj->SendSPaket(-56, &b), S_OK, "SendSPaket(-56)");
-  Check(sink.WaitReceived(3, 3000), "third echo");
+  Check(sink.WaitReceived(3, Scaled(3000)), "third echo");
   if (sink.received.size() >= 3) Check(sink.received[2] == L"\x00C8", "0xC8 comes back as one character");
 
   // A received frame of 00 41 E4 arrives as three characters (CP1252 on Wine by default).
   OwnedBstr mixed(SysAllocStringLen(L"\0A\x00E4", 3));
   CheckHr(obj->SendLPaket(mixed.Get(), &b), S_OK, "SendLPaket(00 41 E4)");
-  Check(sink.WaitReceived(4, 3000), "fourth echo");
+  Check(sink.WaitReceived(4, Scaled(3000)), "fourth echo");
   if (sink.received.size() >= 4) {
     std::printf("received4=%s\n", Hex(sink.received[3]).c_str());
     Check(sink.received[3] == std::wstring(L"\0A\x00E4", 3), "00 41 E4 as U+0000 A U+00E4");
@@ -278,7 +289,7 @@ void Basic() {
   sink.disconnectOnReceive = obj.Get();
   OwnedBstr z(SysAllocString(L"z"));
   CheckHr(obj->SendLPaket(z.Get(), &b), S_OK, "SendLPaket(z)");
-  Check(sink.WaitReceived(5, 3000), "fifth echo");
+  Check(sink.WaitReceived(5, Scaled(3000)), "fifth echo");
   PumpMessagesFor(100);
   Check(sink.nestedOk, "DisconnectChannel from inside Receive");
   CheckHr(obj->SendSPaket(1, &b), S_OK, "send after disconnect");
@@ -297,7 +308,7 @@ void Basic() {
   ti.Reset();
   obj.Reset();
   t0 = Now();
-  while (ServerRunning() && Now() - t0 < 8000) PumpMessagesFor(20);
+  while (ServerRunning() && Now() - t0 < Scaled(8000)) PumpMessagesFor(20);
   Check(!ServerRunning(), "server ended after the last release");
   std::printf("server_end_ms=%.0f\n", Now() - t0);
 }
@@ -313,11 +324,11 @@ void Channel(int channel, const wchar_t* text, int rounds) {
   VARIANT_BOOL b = 0;
   obj->ConnectChannel(static_cast<signed char>(channel), &b);
   Check(b == VARIANT_TRUE, "own channel granted");
-  PumpMessagesFor(1500);  // the other client connects meanwhile: both send at the same time
+  PumpMessagesFor(Scaled(1500));  // the other client connects meanwhile: both send at the same time
   OwnedBstr t(SysAllocString(text));
   for (int i = 0; i < rounds; ++i) {
     obj->SendLPaket(t.Get(), &b);
-    Check(sink.WaitReceived(i + 1, 3000), "echo");
+    Check(sink.WaitReceived(i + 1, Scaled(3000)), "echo");
   }
   bool allMine = sink.received.size() == static_cast<size_t>(rounds);
   for (const auto& r : sink.received) allMine &= r == text;
@@ -340,7 +351,7 @@ void Timeout() {
   a->SendSPaket(1, &r);
   b->SendSPaket(2, &r);
   const double t0 = Now();
-  while (sb.timeouts == 0 && Now() - t0 < 3000) PumpMessagesFor(10);
+  while (sb.timeouts == 0 && Now() - t0 < Scaled(3000)) PumpMessagesFor(10);
   std::printf("timeout_ms=%.0f\n", Now() - t0);
   PumpMessagesFor(900);
   Check(sb.timeouts == 1, "TimeOut to the last sender once");
@@ -364,11 +375,11 @@ HWND WaitForWindow(const wchar_t* caption, DWORD ms) {
 void CloseBox() {
   ComPtr<IMVRqmz_trx> obj = Create(nullptr);
   if (!obj) return;
-  HWND server = WaitForWindow(L"MVR Server", 3000);
+  HWND server = WaitForWindow(L"MVR Server", Scaled(3000));
   Check(server != nullptr, "server window found");
   for (int round = 0; round < 2 && server; ++round) {
     PostMessageW(server, WM_CLOSE, 0, 0);
-    HWND box = WaitForWindow(L"Warnung des COM-Servers", 5000);
+    HWND box = WaitForWindow(L"Warnung des COM-Servers", Scaled(5000));
     Check(box != nullptr, "warning box shown");
     if (!box) return;
     wchar_t text[512] = {};
@@ -391,7 +402,7 @@ void CloseBox() {
     } else {
       PostMessageW(box, WM_COMMAND, IDYES, 0);
       const double t0 = Now();
-      while (ServerRunning() && Now() - t0 < 8000) PumpMessagesFor(20);
+      while (ServerRunning() && Now() - t0 < Scaled(8000)) PumpMessagesFor(20);
       Check(!ServerRunning(), "Yes: the server ends");
     }
   }
