@@ -12,6 +12,7 @@
 
 #include "MVR_Server.h"
 #include "automation/ComPtr.h"
+#include "automation/ServerClaim.h"
 #include "automation/ServerRegistration.h"
 #include "platform/MessageDlg.h"
 #include "platform/Text.h"
@@ -38,6 +39,7 @@ long g_objects = 0;
 long g_locks = 0;
 bool g_automationMode = false;
 DWORD g_classCookie = 0;
+ServerClaim g_claim;
 ComPtr<ITypeLib> g_typeLib;
 
 void ServerReleased() {
@@ -433,6 +435,11 @@ ServerStart StartAutomationServer(const char* cmdLine) {
     start.EndNow = true;
     return start;
   }
+  if (start.Mode != StartMode::RegServer &&
+      g_claim.Acquire(start.Mode == StartMode::Automation) == ServerClaim::Outcome::EndQuietly) {
+    start.EndNow = true;  // another process served our client
+    return start;
+  }
   HRESULT hr = LoadTypeLibEx(exe.c_str(), REGKIND_NONE, g_typeLib.Put());
   RegistrationResult reg;
   if (SUCCEEDED(hr)) {
@@ -460,14 +467,18 @@ ServerStart StartAutomationServer(const char* cmdLine) {
     MessageDlg("Der COM-Server konnte nicht gestartet werden: " + HresultText(hr), MsgDlgType::Error, mbOK);
     start.EndNow = true;
     start.ExitCode = 1;
+  } else {
+    g_claim.MarkRegistered();
   }
   return start;
 }
 
 void StopAutomationServer() {
+  g_claim.MarkRevoked();
   if (g_classCookie) CoRevokeClassObject(g_classCookie);
   g_classCookie = 0;
   g_typeLib.Reset();
+  g_claim.Release();
 }
 
 long ServerObjectCount() { return g_objects; }

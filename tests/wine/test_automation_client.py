@@ -2,15 +2,19 @@
 processes; the device simulator on COM1 checks the bytes on the wire."""
 import os
 import shutil
+import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from winetest import Failure, PtyPair, Simulator, check, main_wrapper  # noqa: E402
+from uidrive import Ui  # noqa: E402
+from winetest import Failure, PtyPair, Simulator, check, main_wrapper, scaled  # noqa: E402
 
 CLSID = "{70020767-BED6-4A11-B50A-A606C6F119F6}"
 LIBID = "{07A253A7-A00B-446B-BA87-129A6A9A138B}"
 PROGID = "MVR_Server.MVR_AutoServ"
+MAIN = "MVR Server|TMVRServMainFm"
+SC_CLOSE = 0xF060
 
 
 def run_client(env, *args, timeout=60):
@@ -99,18 +103,20 @@ def test(env):
         env.end_all()
 
     with PtyPair(env) as pty, Simulator(env, pty) as sim:
-        # Two clients at once, channels 3 and 5; each must get only its own echoes.
+        # Two clients started at once, channels 3 and 5; each must get only its own echoes.
+        # Under Wine each client that finds no class object starts a server itself: only one
+        # of them may serve (two would both open COM1 and each read part of the answers), and
+        # the other must end by itself without failing its client.
         logs = [os.path.join(env.build_dir, "client%d.log" % i) for i in (1, 2)]
-        procs = [env.start([env.exe("tests/wine/programs/automation_client.exe"), "channel", "3", "first", "15"], logs[0])]
-        # The first one starts the server. Under Wine a second activation before the class
-        # object is registered would start a second server on the same COM1.
-        deadline = time.time() + 30
-        while "own channel granted" not in open(logs[0]).read() and time.time() < deadline:
-            time.sleep(0.05)
-        procs.append(env.start([env.exe("tests/wine/programs/automation_client.exe"), "channel", "5", "second", "15"],
-                               logs[1]))
+        client = env.exe("tests/wine/programs/automation_client.exe")
+        procs = [env.start([client, "channel", "3", "first", "15"], logs[0]),
+                 env.start([client, "channel", "5", "second", "15"], logs[1])]
         for p, log in zip(procs, logs):
-            rc = p.wait(timeout=90)
+            try:
+                rc = p.wait(timeout=scaled(120))
+            except subprocess.TimeoutExpired:
+                p.kill()
+                rc = p.wait()
             text = open(log).read()
             print(text, flush=True)
             check(rc == 0 and "DONE" in text and "FAIL:" not in text, "client in %s" % os.path.basename(log))
@@ -118,7 +124,23 @@ def test(env):
         check(sum(f.startswith("RX data ch=3 len=5 66 69 72 73 74 ") for f in frames) == 15 and
               sum(f.startswith("RX data ch=5 len=6 73 65 63 6F 6E 64 ") for f in frames) == 15,
               "15 frames of each client reached the device on its channel")
-        env.end_all()
+        check(env.end_all(), "every server process ended by itself after the clients")
+
+    with PtyPair(env) as pty, Simulator(env, pty):
+        # The same crossing made certain: a start by COM while a server is running serves
+        # nobody and ends when the running one ends (had it opened its window and COM1, it
+        # would wait for clients for ever).
+        ui = Ui(env)
+        first = env.start([server], os.path.join(env.build_dir, "server-first.log"))
+        check(ui.find(MAIN, 30000) is not None, "the first server shows its window")
+        second = env.start([server, "-Embedding"], os.path.join(env.build_dir, "server-second.log"))
+        time.sleep(scaled(3))
+        check(second.poll() is None, "the second start waits while the first one serves")
+        ui.ok("syscommand", MAIN, SC_CLOSE)
+        check(ui.wait(lambda: first.poll() is not None, 20), "the first server ends on its close box")
+        check(ui.wait(lambda: second.poll() is not None, 20) and second.returncode == 0,
+              "then the second one ends by itself with 0 (%s)" % second.returncode)
+        check(env.end_all(), "nothing left running")
 
     with PtyPair(env) as pty, Simulator(env, pty, ["--silent"]) as sim:
         run_client(env, "timeout")

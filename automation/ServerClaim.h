@@ -1,0 +1,35 @@
+// One serving server process at a time, across the processes COM starts.
+//
+// Windows starts a local server once and lets every client wait for its class object; Wine
+// lets each client that finds no class object start the server itself, so two clients that
+// start at once start two servers, and both open COM1 (each reading half of the device's
+// answers). The serving process holds a named mutex for its whole run. A process started by
+// COM while another one serves or is still starting does nothing visible and waits for that
+// one to end: if a class object was registered meanwhile, its client is served there and it
+// ends quietly; if not (the first one gave up before registering), it serves in its place.
+#pragma once
+#include <windows.h>
+
+class ServerClaim {
+ public:
+  enum class Outcome { Serve, EndQuietly };
+
+  ServerClaim() = default;
+  ServerClaim(const ServerClaim&) = delete;
+  ServerClaim& operator=(const ServerClaim&) = delete;
+  ~ServerClaim();
+
+  // automationStart: started by COM (-Embedding/-Automation). A normal start serves anyway,
+  // claiming only when the claim is free.
+  Outcome Acquire(bool automationStart);
+  // Around the class object's registration; only the holder of the claim marks.
+  void MarkRegistered();
+  void MarkRevoked();
+  // Before the process ends: a waiting process then sees an orderly end, not an abandoned one.
+  void Release();
+
+ private:
+  HANDLE mutex_ = nullptr;
+  HANDLE registered_ = nullptr;  // manual-reset event: set while the holder's class object is registered
+  bool owned_ = false;
+};
