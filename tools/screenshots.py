@@ -1,5 +1,6 @@
 """Takes the screenshots in docs/: the main window after some traffic, the port settings
-dialog folded and unfolded. Runs the real program under Wine on the display in $DISPLAY
+dialog folded and unfolded, the about box, the system information and the release report in
+the text viewer. Runs the real program under Wine on the display in $DISPLAY
 (use xvfb-run) and cuts each window out of a root-window capture (ImageMagick)."""
 import os
 import subprocess
@@ -13,6 +14,20 @@ from winetest import PtyPair, Simulator, WineEnv  # noqa: E402
 
 MAIN = "MVR Server|TMVRServMainFm"
 DLG = "ComPortDialog|TComDlgFm"
+ABOUT = "Software by...|TAboutBoxFm"
+SYSINFO = "Systeminformationen|TSysInfoFm"
+
+def report_viewer():
+    """The release report's caption: "Report of V1.2c MVRServ" for the version in VERSION."""
+    with open(os.path.join(ROOT, "VERSION")) as f:
+        parts = (f.read().strip().split(".") + ["", "", ""])[:3]
+    major, minor, release = (int(p) if p.isdigit() else 0 for p in parts)
+    v = "V%d.%d%s" % (major, minor, chr(96 + release)) if 1 <= release <= 26 else "V%d.%d.%d" % (major, minor, release)
+    return "Report of %s MVRServ|TTextFm" % v
+
+
+VIEWER = report_viewer()
+SC_CLOSE = 0xF060
 
 
 def main():
@@ -51,6 +66,24 @@ def main():
         time.sleep(0.5)
         shoot(DLG, "port-dialog-unfolded.png")
         ui("click", DLG, "CancelHelpBtn")
+        ui("toolclick", MAIN, "InfoBtn")
+        ui("find", ABOUT, 10000)
+        time.sleep(0.8)
+        shoot(ABOUT, "about-box.png")
+        ui("tap", ABOUT, "ImageLogo")
+        ui("find", SYSINFO, 10000)
+        time.sleep(0.8)
+        shoot(SYSINFO, "system-information.png")
+        ui("syscommand", SYSINFO, SC_CLOSE)
+        time.sleep(0.5)
+        ui("tap", ABOUT, "LabelSoftware")
+        ui("find", VIEWER, 10000)
+        time.sleep(0.8)
+        shoot(VIEWER, "text-viewer.png")
+        ui("syscommand", VIEWER, SC_CLOSE)
+        time.sleep(0.5)
+        ui("click", ABOUT, "Exit")
+        time.sleep(0.5)
         ui("tray", MAIN, 516)
         ui("menu", "&Beenden")
         proc.wait(timeout=30)
