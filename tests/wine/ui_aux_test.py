@@ -238,6 +238,20 @@ def viewer_menu(env, ui, screen, title):
     check(ui.wait(lambda: not int(ui.ok("style", title, "Memo"), 16) & WS_HSCROLL, 5), "Wrap switched on again")
     check(ui.text(title, "Memo").startswith(ui.ok("clipboard").strip()), "the text survives the switch")
 
+    # Font and Color open the platform's dialogs; the link goes on meanwhile.
+    for index, caption, button in ((0, "Font", "OK"), (2, "Color", "Cancel")):
+        ui.ok("context", title, "Memo")
+        check(ui.wait(lambda: menu_shown(ui), 5), "the popup menu opens for %s" % caption)
+        ui.ok("menu", index)
+        check(ui.wait(lambda: ui.find(caption + "|#32770", 500) and ui.visible(caption + "|#32770"), 10),
+              "%s opens the platform's dialog" % caption)
+        before = int(ui.text(MAIN, "RXLabel"))
+        time.sleep(1.5)
+        after = int(ui.text(MAIN, "RXLabel"))
+        check(after > before, "frames are received while the %s dialog is open (%d -> %d)" % (caption, before, after))
+        ui.box(caption, button)
+        check(ui.wait(lambda: not ui.find(caption + "|#32770", 300), 5), "%s closes with %s" % (caption, button))
+
 
 def profile_read_back(env, ui):
     """Edited values of the start-up viewer's section are read back clamped and written at
