@@ -3,6 +3,9 @@
 
 #include "app/Program.h"
 #include "automation/MVR_AutoServ.h"
+#include "platform/Boundary.h"
+#include "platform/MessageDlg.h"
+#include "platform/Text.h"
 
 namespace {
 // COM stays initialised for the whole run of the main thread.
@@ -29,7 +32,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR cmdLine, int) {
     StopAutomationServer();
     return start.ExitCode;
   }
-  const int rc = RunProgram();
+  // The last boundary: a window that could not be created, or any other error that left
+  // the program without its windows, is shown and ends it with a failure code.
+  const int rc = GuardWindowCall([] { return RunProgram(); }, 1, [](const std::string& text) {
+    // Also for a debugger: without a desktop not even the box can be shown.
+    OutputDebugStringW(Utf8ToWide("MVR Server: " + text + "\n").c_str());
+    MessageDlg(text, MsgDlgType::Error, mbOK);
+  });
   StopAutomationServer();
   return rc;
 }

@@ -14,6 +14,16 @@
 int RunProgram() {
   Application.Title = "MVR Server";
   TMVRtrx& engine = *MVRtrx;
+  // Cleared however the run ends (a window that can't be created throws): nothing may reach
+  // the windows once they are gone.
+  struct Unbind {
+    TMVRtrx& engine;
+    ~Unbind() {
+      engine.SetupUi = nullptr;
+      ComDlgFm = nullptr;
+      MVRServMainFm = nullptr;
+    }
+  } unbind{engine};
 
   // The five windows in this order; the main window's creation handler runs before the
   // others exist and must not use them.

@@ -14,6 +14,7 @@
 #include "automation/ComPtr.h"
 #include "automation/ServerClaim.h"
 #include "automation/ServerRegistration.h"
+#include "platform/Boundary.h"
 #include "platform/MessageDlg.h"
 #include "platform/Text.h"
 #include "serial/Win32SerialPlatform.h"
@@ -61,6 +62,19 @@ std::string TextToAnsi(const char16_t* text, size_t length) {
   std::string out(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_ACP, 0, w, static_cast<int>(length), &out[0], n, nullptr, nullptr);
   return out;
+}
+
+// The error information of a failed member: a German description for the client.
+void SetComErrorInfo(const std::string& description) {
+  ComPtr<ICreateErrorInfo> create;
+  if (FAILED(CreateErrorInfo(create.Put()))) return;
+  const std::wstring text = Utf8ToWide(description);
+  create->SetDescription(const_cast<LPOLESTR>(text.c_str()));
+  create->SetSource(const_cast<LPOLESTR>(kProgId));
+  create->SetGUID(IID_IMVRqmz_trx);
+  ComPtr<IErrorInfo> info;
+  if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Put()))))
+    SetErrorInfo(0, info.Get());
 }
 
 HRESULT TypeInfoOf(REFGUID guid, ITypeInfo** info) {
@@ -124,15 +138,19 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
     return S_OK;
   }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    if (!vtblInfo_) return E_UNEXPECTED;
-    return DispGetIDsOfNames(vtblInfo_.Get(), names, count, ids);
+    return GuardComCall([&]() -> HRESULT {
+      if (!vtblInfo_) return E_UNEXPECTED;
+      return DispGetIDsOfNames(vtblInfo_.Get(), names, count, ids);
+    }, &SetComErrorInfo);
   }
   STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
                       VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
-    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    if (!vtblInfo_) return E_UNEXPECTED;
-    return DispInvoke(static_cast<IMVRqmz_trx*>(this), vtblInfo_.Get(), id, flags, params, result,
-                      excep, argErr);
+    return GuardComCall([&]() -> HRESULT {
+      if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+      if (!vtblInfo_) return E_UNEXPECTED;
+      return DispInvoke(static_cast<IMVRqmz_trx*>(this), vtblInfo_.Get(), id, flags, params,
+                        result, excep, argErr);
+    }, &SetComErrorInfo);
   }
 
   // IMVRqmz_trx
@@ -140,10 +158,10 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
     return Member(value, [&] { return HasSerialConnection(); });
   }
   STDMETHODIMP ShowSerialConnectionDlg() override {
-    return Member(nullptr, [&] {
+    return GuardComCall([&]() -> HRESULT {
       TAutoServCore::ShowSerialConnectionDlg();
-      return false;
-    });
+      return S_OK;
+    }, &SetComErrorInfo);
   }
   STDMETHODIMP SendSPaket(signed char datum, VARIANT_BOOL* ok) override {
     return Member(ok, [&] { return TAutoServCore::SendSPaket(datum); });
@@ -232,6 +250,25 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
       return S_OK;
     }
     STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
+      return GuardComCall([&] { return Connect(sink, cookie); }, &SetComErrorInfo);
+    }
+    STDMETHODIMP Unadvise(DWORD cookie) override {
+      return GuardComCall([&]() -> HRESULT {
+        if (!sink_ || cookie == 0 || cookie != cookie_) return CONNECT_E_NOCONNECTION;
+        Disconnect();
+        return S_OK;
+      }, &SetComErrorInfo);
+    }
+    STDMETHODIMP EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
+
+    void Disconnect() {
+      cookie_ = 0;
+      sink_.Reset();
+    }
+    ComPtr<IDispatch> Sink() const { return sink_; }
+
+   private:
+    HRESULT Connect(IUnknown* sink, DWORD* cookie) {
       if (!sink || !cookie) return E_POINTER;
       *cookie = 0;
       // Clients compare with this number (CONNECT_E_CANNOTCONNECT in the headers).
@@ -246,20 +283,7 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
       *cookie = cookie_;
       return S_OK;
     }
-    STDMETHODIMP Unadvise(DWORD cookie) override {
-      if (!sink_ || cookie == 0 || cookie != cookie_) return CONNECT_E_NOCONNECTION;
-      Disconnect();
-      return S_OK;
-    }
-    STDMETHODIMP EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
 
-    void Disconnect() {
-      cookie_ = 0;
-      sink_.Reset();
-    }
-    ComPtr<IDispatch> Sink() const { return sink_; }
-
-   private:
     TMVR_AutoServ* owner_;
     ComPtr<IDispatch> sink_;
     DWORD cookie_ = 0;
@@ -267,31 +291,9 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
   };
 
   template <class F>
-  HRESULT Member(VARIANT_BOOL* out, F body) {
-    if (out) *out = VARIANT_FALSE;
-    try {
-      const bool r = body();
-      if (out) *out = r ? VARIANT_TRUE : VARIANT_FALSE;
-      return S_OK;
-    } catch (const std::exception& e) {
-      return Fail(e.what());
-    } catch (...) {
-      return Fail("Unerwarteter Fehler");
-    }
-  }
-
-  HRESULT Fail(const char* message) {
-    ComPtr<ICreateErrorInfo> create;
-    if (SUCCEEDED(CreateErrorInfo(create.Put()))) {
-      const std::wstring text = Utf8ToWide(message ? message : "");
-      create->SetDescription(const_cast<LPOLESTR>(text.c_str()));
-      create->SetSource(const_cast<LPOLESTR>(kProgId));
-      create->SetGUID(IID_IMVRqmz_trx);
-      ComPtr<IErrorInfo> info;
-      if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Put()))))
-        SetErrorInfo(0, info.Get());
-    }
-    return E_UNEXPECTED;
+  static HRESULT Member(VARIANT_BOOL* out, F body) {
+    static_assert(sizeof(VARIANT_BOOL) == sizeof(int16_t), "VARIANT_BOOL is 16 bits");
+    return BoolMember(reinterpret_cast<int16_t*>(out), body, &SetComErrorInfo);
   }
 
   HRESULT Fire(DISPID id, VARIANTARG* args, UINT count) {
@@ -379,20 +381,24 @@ class ClassFactory final : public IClassFactory {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    auto* obj = new (std::nothrow) TMVR_AutoServ();
-    if (!obj) return E_OUTOFMEMORY;
-    const HRESULT hr = obj->QueryInterface(riid, ppv);
-    obj->Release();
-    return hr;
+    return GuardComCall([&]() -> HRESULT {
+      auto* obj = new (std::nothrow) TMVR_AutoServ();
+      if (!obj) return E_OUTOFMEMORY;
+      const HRESULT hr = obj->QueryInterface(riid, ppv);
+      obj->Release();
+      return hr;
+    }, &SetComErrorInfo);
   }
   STDMETHODIMP LockServer(BOOL lock) override {
-    if (lock) {
-      ++g_locks;
-    } else if (g_locks > 0) {
-      --g_locks;
-      ServerReleased();
-    }
-    return S_OK;
+    return GuardComCall([&]() -> HRESULT {
+      if (lock) {
+        ++g_locks;
+      } else if (g_locks > 0) {
+        --g_locks;
+        ServerReleased();
+      }
+      return S_OK;
+    }, &SetComErrorInfo);
   }
 };
 
@@ -411,12 +417,7 @@ std::wstring ExePath() {
 }
 
 std::string HresultText(HRESULT hr) {
-  wchar_t* buf = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
-  std::string text = buf ? WideToUtf8(buf) : std::string();
-  if (buf) LocalFree(buf);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  const std::string text = SystemErrorText(static_cast<DWORD>(hr));
   char code[16];
   wsprintfA(code, "0x%08lX", static_cast<unsigned long>(hr));
   return text.empty() ? std::string(code) : text + " (" + code + ")";

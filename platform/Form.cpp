@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "platform/Boundary.h"
 #include "platform/MessageDlg.h"
 #include "platform/Text.h"
 
@@ -21,6 +22,8 @@ namespace {
 
 constexpr wchar_t kNameProp[] = L"MVRName";
 constexpr UINT kFirstId = 100;
+
+void ShowHandlerError(const std::string& text) { MessageDlg(text, MsgDlgType::Error, mbOK); }
 
 std::set<HWND>& LiveForms() {
   static std::set<HWND> forms;
@@ -115,7 +118,12 @@ void TForm::BindKey(const std::string& handler, std::function<void(wchar_t&)> fn
 
 void TForm::Fire(const std::string& handler) {
   auto it = handlers_.find(handler);
-  if (it != handlers_.end() && it->second) it->second();
+  if (it == handlers_.end() || !it->second) return;
+  // A failing handler shows its error; whatever called it goes on.
+  GuardWindowCall([&] {
+    it->second();
+    return 0;
+  }, 0, &ShowHandlerError);
 }
 
 HFONT TForm::FontFor(int index) const {
@@ -147,11 +155,18 @@ void TForm::Create() {
                                     Utf8ToWide(f.face).c_str()));
   RECT r{0, 0, def_.clientWidth, def_.clientHeight};
   AdjustWindowRectEx(&r, def_.style, FALSE, def_.exStyle);
+  SetLastError(0);  // not every failure sets one
   hwnd_ = CreateWindowExW(def_.exStyle | WS_EX_CONTROLPARENT, def_.className,
                           Utf8ToWide(def_.caption).c_str(), def_.style & ~WS_VISIBLE, def_.left,
                           def_.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
                           AppInstance(), this);
-  if (!hwnd_) return;
+  if (!hwnd_) {
+    // Without its window the program would run on invisibly for ever.
+    const DWORD err = GetLastError();
+    std::string text = "Das Fenster \"" + std::string(def_.caption) + "\" konnte nicht erstellt werden";
+    if (err) text += ": " + SystemErrorText(err) + " (Fehler " + std::to_string(err) + ")";
+    throw ProgramError(text, err ? HresultFromWin32(err) : kEUnexpected);
+  }
   LiveForms().insert(hwnd_);
   tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
@@ -507,17 +522,25 @@ void TForm::PopupMenu(const std::string& menu, int x, int y) {
 bool TForm::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
 
 LRESULT CALLBACK TForm::WndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-    SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    static_cast<TForm*>(cs->lpCreateParams)->hwnd_ = h;
-  }
-  auto* self = reinterpret_cast<TForm*>(GetWindowLongPtrW(h, GWLP_USERDATA));
-  if (!self || self->hwnd_ != h) return DefWindowProcW(h, msg, wp, lp);
-  return self->Dispatch(msg, wp, lp);
+  // No C++ exception may unwind into the system's code.
+  return GuardWindowCall([&]() -> LRESULT {
+    if (msg == WM_NCCREATE) {
+      auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
+      SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+      static_cast<TForm*>(cs->lpCreateParams)->hwnd_ = h;
+    }
+    auto* self = reinterpret_cast<TForm*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+    if (!self || self->hwnd_ != h) return DefWindowProcW(h, msg, wp, lp);
+    return self->Dispatch(msg, wp, lp);
+  }, LRESULT(0), &ShowHandlerError);
 }
 
-LRESULT CALLBACK TForm::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
+LRESULT CALLBACK TForm::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref) {
+  return GuardWindowCall([&] { return EditMessage(h, msg, wp, lp, id, ref); }, LRESULT(0),
+                         &ShowHandlerError);
+}
+
+LRESULT TForm::EditMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
   if (msg == WM_CHAR) {
     auto* self = reinterpret_cast<TForm*>(ref);
     const auto id = static_cast<UINT>(GetDlgCtrlID(h));
@@ -646,15 +669,4 @@ bool PreTranslateFormMessage(MSG& m) {
   HWND root = m.hwnd ? GetAncestor(m.hwnd, GA_ROOT) : nullptr;
   if (!root || !LiveForms().count(root)) return false;
   return IsDialogMessageW(root, &m) != FALSE;
-}
-
-int RunMessageLoop() {
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
-    if (!PreTranslateFormMessage(m)) {
-      TranslateMessage(&m);
-      DispatchMessageW(&m);
-    }
-  }
-  return static_cast<int>(m.wParam);
 }

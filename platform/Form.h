@@ -178,6 +178,7 @@ class TForm {
   static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
                                    DWORD_PTR ref);
+  static LRESULT EditMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
   LRESULT Dispatch(UINT msg, WPARAM wp, LPARAM lp);
   void CreateControl(size_t index);
   Comp* ByName(const std::string& name);
@@ -221,5 +222,3 @@ HICON LoadSmallIcon(int id);
 
 // Keyboard navigation of the forms (Tab, Enter = default button, Esc = cancel button).
 bool PreTranslateFormMessage(MSG& m);
-// The program's message loop; returns the quit code.
-int RunMessageLoop();

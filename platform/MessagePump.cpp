@@ -1,6 +1,10 @@
 #include "platform/MessagePump.h"
 
+#include <string>
+
 #include "platform/Form.h"
+#include "platform/MessageDlg.h"
+#include "platform/Text.h"
 
 void PumpMessagesFor(DWORD ms) {
   const DWORD end = GetTickCount() + ms;
@@ -29,8 +33,21 @@ int RunMainLoop(const MainLoopHooks& hooks) {
     if (hooks.onIdle) hooks.onIdle();
     HANDLE h = hooks.waitFor ? hooks.waitFor() : nullptr;
     // Input that arrived during onIdle and was only looked at still wakes the wait.
-    const DWORD r = MsgWaitForMultipleObjectsEx(h ? 1 : 0, h ? &h : nullptr, INFINITE,
-                                                QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    DWORD r = MsgWaitForMultipleObjectsEx(h ? 1 : 0, h ? &h : nullptr, INFINITE, QS_ALLINPUT,
+                                          MWMO_INPUTAVAILABLE);
+    if (r == WAIT_FAILED && h) {
+      // The object went bad: this time messages alone wake the loop.
+      h = nullptr;
+      r = MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    if (r == WAIT_FAILED) {
+      // Without messages the loop cannot go on: end as after a quit, with a failure code.
+      const DWORD err = GetLastError();
+      MessageDlg("Fehler in der Nachrichtenschleife: " + SystemErrorText(err) + " (Fehler " +
+                     std::to_string(err) + ")",
+                 MsgDlgType::Error, mbOK);
+      return 1;
+    }
     if (h && r == WAIT_OBJECT_0 && hooks.onSignalled) hooks.onSignalled();
   }
 }

@@ -20,6 +20,16 @@ std::string WideToUtf8(const std::wstring& text) {
   return out;
 }
 
+std::string SystemErrorText(unsigned long code) {
+  wchar_t* buf = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, code, 0, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
+  std::string text = buf ? WideToUtf8(buf) : std::string();
+  if (buf) LocalFree(buf);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
 std::string AnsiToUtf8(const std::string& text) {
   if (text.empty()) return {};
   const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
