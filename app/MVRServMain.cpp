@@ -193,7 +193,7 @@ void TMVRServMainFm::AfterClose() {
   if (ConfirmEnd && !ConfirmEnd()) {
     // The user keeps the program: undo what the close handling took away. The port alone
     // is reopened; the engine's Open would free the channels the clients still hold.
-    if (portOpenBeforeClose_) trx_.Serial.Open();
+    if (portOpenBeforeClose_) trx_.ResumePort();
     portOpenBeforeClose_ = false;
     AddTNAIcon();
     return;

@@ -25,6 +25,8 @@ void TMVRtrx::Close() {
   if (Serial.Active) Serial.Close();
 }
 
+bool TMVRtrx::ResumePort() { return Serial.Active || Serial.Open(); }
+
 void TMVRtrx::SetupPort() {
   if (InSetup || !SetupUi) return;
   InSetup = true;

@@ -47,6 +47,9 @@ class TMVRtrx {
   bool Open();
   bool IsOpen() const { return Serial.Active; }
   void Close();
+  // Opens the port again after an end the user took back, keeping every channel; a port
+  // that is open already (a set-up ran meanwhile) stays as it is.
+  bool ResumePort();
   void SetupPort();
   bool RegisterChannel(uint8_t channel, TChannelEvent callback, uint8_t* buffer,
                        uint16_t* lengthWord, uint16_t capacity);

@@ -482,3 +482,28 @@ TEST(RefCountTest, ReferencesTakenDuringDestructionAreHarmless) {
   EXPECT_EQ(c->refs.Drop(c), 0u);
   EXPECT_EQ(deletes, 1);
 }
+
+TEST_F(AutoServ, ADeclinedEndReopensOnlyAClosedPortAndKeepsTheChannels) {
+  Obj a(trx);
+  ASSERT_TRUE(a.ConnectChannel(3));
+  // The close handling closed the port; the user declined the end.
+  trx.Close();
+  EXPECT_TRUE(trx.ResumePort());
+  EXPECT_TRUE(trx.IsOpen());
+  Feed(DataFrame(3, {'a'}));
+  ASSERT_EQ(a.received.size(), 1u);
+
+  // A client's set-up ran during the question and opened the port already: it stays as it is.
+  trx.Close();
+  ASSERT_TRUE(trx.Serial.Open());
+  const HANDLE handle = trx.Serial.Handle;
+  const size_t opens = p.CallCount("CreateFileA");
+  const int handles = p.openHandles;
+  EXPECT_TRUE(trx.ResumePort());
+  EXPECT_EQ(p.CallCount("CreateFileA"), opens);
+  EXPECT_EQ(trx.Serial.Handle, handle);
+  EXPECT_EQ(p.openHandles, handles);
+  Feed(DataFrame(3, {'b'}));
+  ASSERT_EQ(a.received.size(), 2u);
+  EXPECT_EQ(a.received[1], u"b");
+}
