@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev valgrind
   mingw-w64 g++-mingw-w64-i686 gcc-mingw-w64-i686 mingw-w64-tools
-  wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick socat python3 dpkg-dev
+  wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick socat python3 dpkg-dev nsis
 )
 
 # libjpeg-turbo is cross-built for Windows from Debian's source package (scripts/build-libjpeg.sh).

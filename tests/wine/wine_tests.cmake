@@ -20,3 +20,4 @@ set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wineprefix RESOURCE_L
 mvr_wine_test(serial serial_test.py)
 include(${CMAKE_CURRENT_LIST_DIR}/automation_tests.cmake OPTIONAL)
 include(${CMAKE_CURRENT_LIST_DIR}/ui_tests.cmake OPTIONAL)
+include(${CMAKE_CURRENT_LIST_DIR}/installer_tests.cmake OPTIONAL)
