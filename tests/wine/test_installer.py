@@ -66,7 +66,7 @@ class Installed:
             "CLSID": d("HKCR\\CLSID\\" + clsid),
             "LocalServer32": d("HKCR\\CLSID\\" + clsid + "\\LocalServer32"),
             "TypeLib": self.env.reg_query("HKCR\\TypeLib\\" + libid),
-            "TypeLib win32": d("HKCR\\TypeLib\\" + libid + "\\1.0\\0\\" + self.platform_key()),
+            "TypeLib path": d("HKCR\\TypeLib\\" + libid + "\\1.0\\0\\" + self.platform_key()),
             "Interface IMVRqmz_trx": self.env.reg_query("HKCR\\Interface\\" + g["IMVRqmz_trx"]),
             "Interface IMVRqmz_trxEvents": self.env.reg_query("HKCR\\Interface\\" + g["IMVRqmz_trxEvents"]),
         }
@@ -144,6 +144,12 @@ def make_package(env, out_dir):
     for needle in (r"HKEY_CURRENT_USER\SOFTWARE\Brightloom\MVR Server", "MVRServ.Ini", "MVR_Server.MVR_AutoServ",
                    "Port"):
         check(needle in readme, "LiesMich.txt tells about %s" % needle)
+    # A program built before VERSION changed must not go out under the new number.
+    wrong = os.path.join(os.path.dirname(out_dir), "stage-wrong-version")
+    p = subprocess.run([sys.executable, os.path.join(ROOT, "installer", "stage.py"), env.win32_dir, "9.8.7.6", wrong],
+                       capture_output=True, text=True)
+    check(p.returncode != 0 and "carries version %s" % version in p.stderr and not os.path.exists(wrong),
+          "staging refuses a program whose version resource differs: " + p.stderr.strip())
     return version, setup, names
 
 
@@ -177,7 +183,7 @@ def test(env):
     print(reg, flush=True)
     check(reg["ProgID"] == guids["MVR_AutoServ"], "ProgID points at the class")
     check(reg["CLSID"] == "MVRqmz_trx Objekt", "class key with its description")
-    for name in ("LocalServer32", "TypeLib win32"):
+    for name in ("LocalServer32", "TypeLib path"):
         target = inst.unix_path(reg[name] or "")
         check(target and os.path.exists(target) and os.path.samefile(target, inst.exe),
               "%s points at the installed exe (%s)" % (name, reg[name]))
