@@ -249,24 +249,46 @@ def test(env):
             check(rc == EXIT_FAILED and inst.files() == before, "silent update with the server running fails (%s)" % rc)
 
             # Interactive: a German question with retry and cancel; retry asks again while it runs.
-            uninst = env.start(inst.bat("uninst-ui.bat", '"%s\\uninst.exe" _?=%s' % (INSTALL_DIR, INSTALL_DIR)),
-                               os.path.join(work, "uninst-ui.log"))
+            uninst_ui = inst.bat("uninst-ui.bat", '"%s\\uninst.exe" _?=%s' % (INSTALL_DIR, INSTALL_DIR))
+            uninst = env.start(uninst_ui, os.path.join(work, "uninst-ui.log"))
             text, buttons = ui.box("*", timeout_ms=30000)
             print("box:", text.replace("\r\n", " | "), buttons, flush=True)
             check("läuft noch" in text and INSTALL_DIR + r"\MVRServ.exe" in text and "Wiederholen" in text,
                   "the uninstaller says in German that the server runs")
             check(len(buttons) == 2, "two buttons: retry and cancel (%s)" % buttons)
-            ui.box("*", buttons[0])
+            retry, cancel = buttons
+            ui.box("*", retry)
             time.sleep(1)
             text2, _ = ui.box("*", timeout_ms=30000)
             check("läuft noch" in text2, "retry while the server still runs asks again")
-            ui.box("*", buttons[1])
+            ui.box("*", cancel)
             rc = uninst.wait(timeout=60)
             check(rc == EXIT_FAILED and inst.files() == before, "cancel ends the uninstaller (%s), nothing deleted" % rc)
+
+            # The user ends the server (its last client lets go) and retries: the uninstall goes on.
+            uninst = env.start(uninst_ui, os.path.join(work, "uninst-ui.log"))
+            ui.box("*", timeout_ms=30000)
         finally:
             open(stop, "w").close()
-        holder_proc.wait(timeout=60)
+        check(holder_proc.wait(timeout=60) == 0, "the client let go of the server")
+        rc, out = ui.run("wait-gone", "MVR Server|TMVRServMainFm", 30000, timeout=60)
+        check(rc == 0, "the server ended with its last client (%s)" % out.strip())
+        ui.box("*", retry)
+        wizard = "*|#32770"
+        ui.ok("click", wizard, "&Deinstallieren")
+        check(ui.wait(lambda: any(line.startswith("Button\t\t&Beenden\t") and line.endswith("\t1\t1")
+                                  for line in ui.ok("list", wizard).splitlines()), timeout=60),
+              "the uninstall runs to its end page")
+        ui.ok("click", wizard, "&Beenden")
+        rc = uninst.wait(timeout=60)
+        # With "_?=" the uninstaller cannot delete itself.
+        check(rc == 0 and inst.files() == {"uninst.exe"}, "after retry the uninstall completes (%s)" % rc)
+        check(all(v is None for v in inst.registration().values()), "... and unregisters the server")
         env.end_all()
+
+    rc, _ = env.wine([setup, "/S"], timeout=180)
+    env.end_all()
+    check(rc == 0 and inst.files() == zip_files | {"uninst.exe"}, "installing again after the uninstall")
 
     # --- update: a changed setting and the profile file survive installing again
     env.reg_add(SETTINGS_KEY + r"\ComPort", "InSize", "2345")
