@@ -13,7 +13,7 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from uidrive import Ui  # noqa: E402
-from winetest import ROOT, Failure, PtyPair, Simulator, WineEnv, check  # noqa: E402
+from winetest import ROOT, Failure, PtyPair, Simulator, WineEnv, check, scaled  # noqa: E402
 
 INSTALL_DIR = r"C:\Program Files\MVR Server"
 UNINST_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\MVR Server"
@@ -123,6 +123,7 @@ def fresh_prefix(env):
         env.wineserver("-k")
         shutil.rmtree(env.prefix)
     env.ensure_prefix()
+    env.start_server()
 
 
 def make_package(env, out_dir):
@@ -235,7 +236,7 @@ def test(env):
                 'Set trx = Nothing\r\n' % (win_path(ready), win_path(stop)))
     with PtyPair(env) as pty, Simulator(env, pty):
         holder_proc = env.start([host, win_path(holder)], os.path.join(work, "holder.log"))
-        deadline = time.time() + 60
+        deadline = time.time() + scaled(60)
         while not os.path.exists(ready) and time.time() < deadline and holder_proc.poll() is None:
             time.sleep(0.1)
         check(os.path.exists(ready), "a client holds the installed server")
@@ -262,7 +263,7 @@ def test(env):
             text2, _ = ui.box("*", timeout_ms=30000)
             check("läuft noch" in text2, "retry while the server still runs asks again")
             ui.box("*", cancel)
-            rc = uninst.wait(timeout=60)
+            rc = uninst.wait(timeout=scaled(60))
             check(rc == EXIT_FAILED and inst.files() == before, "cancel ends the uninstaller (%s), nothing deleted" % rc)
 
             # The user ends the server (its last client lets go) and retries: the uninstall goes on.
@@ -270,8 +271,8 @@ def test(env):
             ui.box("*", timeout_ms=30000)
         finally:
             open(stop, "w").close()
-        check(holder_proc.wait(timeout=60) == 0, "the client let go of the server")
-        rc, out = ui.run("wait-gone", "MVR Server|TMVRServMainFm", 30000, timeout=60)
+        check(holder_proc.wait(timeout=scaled(60)) == 0, "the client let go of the server")
+        rc, out = ui.run("wait-gone", "MVR Server|TMVRServMainFm", int(scaled(30000)), timeout=60)
         check(rc == 0, "the server ended with its last client (%s)" % out.strip())
         ui.box("*", retry)
         wizard = "*|#32770"
@@ -280,7 +281,7 @@ def test(env):
                                   for line in ui.ok("list", wizard).splitlines()), timeout=60),
               "the uninstall runs to its end page")
         ui.ok("click", wizard, "&Beenden")
-        rc = uninst.wait(timeout=60)
+        rc = uninst.wait(timeout=scaled(60))
         # With "_?=" the uninstaller cannot delete itself.
         check(rc == 0 and inst.files() == {"uninst.exe"}, "after retry the uninstall completes (%s)" % rc)
         check(all(v is None for v in inst.registration().values()), "... and unregisters the server")
@@ -334,8 +335,9 @@ def main():
     ap.add_argument("--build", default=None)
     ap.add_argument("--win32", default=None)
     ap.add_argument("--host", default=None)
+    ap.add_argument("--arch", choices=("win32", "win64"), default=None, help="default: scripts/wine-arch.sh")
     args = ap.parse_args()
-    env = WineEnv(args.build, args.win32, args.host)
+    env = WineEnv(args.build, args.win32, args.host, args.arch)
     try:
         test(env)
     except Failure as e:
