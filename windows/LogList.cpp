@@ -1,5 +1,6 @@
 #include "windows/LogList.h"
 
+#include <cctype>
 #include <cstdio>
 
 std::string LogFileErrorText(const std::string& path) {
@@ -40,6 +41,10 @@ std::string tLogList::Text() const {
 
 bool tLogList::SaveToFile(const std::string& path) const {
   if (write_ && write_(path, Text())) return true;
-  if (report_ && reported_.insert(path).second) report_(LogFileErrorText(path));
+  // File names are compared without case, as the platform's file system does: the close
+  // handling's ".log" and the end's ".Log" are one file.
+  std::string key = path;
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (report_ && reported_.insert(key).second) report_(LogFileErrorText(path));
   return false;
 }

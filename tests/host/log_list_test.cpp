@@ -86,11 +86,12 @@ TEST(LogList, AnEmptyStartTextDisablesTheLog) {
 TEST(LogList, AnUnwritableFileIsReportedOnceAndNothingThrows) {
   Disk d;
   d.unwritable.insert("C:\\MVR\\MVRServ.Log");
+  d.unwritable.insert("C:\\MVR\\MVRServ.log");
   auto log = d.Log();
   log->AddLine("Logfile");
-  EXPECT_FALSE(log->SaveToFile("C:\\MVR\\MVRServ.Log"));  // the close handling
-  EXPECT_FALSE(log->SaveToFile("C:\\MVR\\MVRServ.Log"));  // and its second run
+  EXPECT_FALSE(log->SaveToFile("C:\\MVR\\MVRServ.log"));  // the close handling
+  EXPECT_FALSE(log->SaveToFile("C:\\MVR\\MVRServ.log"));  // and its second run
   EXPECT_NO_THROW(log.reset());                            // the end tries once more
   ASSERT_EQ(d.errors.size(), 1u);
-  EXPECT_EQ(d.errors[0], "Datei C:\\MVR\\MVRServ.Log kann nicht erstellt werden");
+  EXPECT_EQ(d.errors[0], "Datei C:\\MVR\\MVRServ.log kann nicht erstellt werden");
 }

@@ -354,6 +354,16 @@ def log_file(env, ui):
               "the error box names the file %r" % text)
         proc.wait(timeout=30)
         check(proc.returncode == 0, "a log that can't be written still ends cleanly (%s)" % proc.returncode)
+        # SaveLog to the same file (".log": the same file without regard to case), then the
+        # end: one error box, not two.
+        lower = "Z:" + (os.path.splitext(exe)[0] + ".log").replace("/", "\\")
+        proc = env.start([exe, "Report", "--save", lower], os.path.join(env.build_dir, "logwriter.out"))
+        text, _ = ui.box("Fehler", "OK", 30000)
+        check(text.endswith("logwriter.log kann nicht erstellt werden"), "SaveLog's failure is shown %r" % text)
+        rc, _ = ui.run("box", "Fehler", "", 2500)
+        check(rc != 0, "the end's failure on the same file is not shown again")
+        proc.wait(timeout=30)
+        check(proc.returncode == 0, "and the process ends with 0 (%s)" % proc.returncode)
     finally:
         shutil.rmtree(log, ignore_errors=True)
 
