@@ -6,6 +6,7 @@
 #include <cctype>
 #include <set>
 
+#include "platform/Boundary.h"
 #include "platform/MessageDlg.h"
 #include "platform/Text.h"
 #include "platform/UiRules.h"
@@ -236,7 +237,13 @@ void TTextFm::PopCopyClick() {
   if (a != b) SendMessageW(memo_.Handle(), WM_COPY, 0, 0);
 }
 
-LRESULT CALLBACK TTextFm::MemoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
+LRESULT CALLBACK TTextFm::MemoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref) {
+  // No C++ exception may unwind into the system's code.
+  return GuardWindowCall([&] { return MemoMessage(h, msg, wp, lp, id, ref); }, LRESULT(0),
+                         [](const std::string& text) { MessageDlg(text, MsgDlgType::Error, mbOK); });
+}
+
+LRESULT TTextFm::MemoMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
   if (msg == WM_CONTEXTMENU) {
     auto* self = reinterpret_cast<TTextFm*>(ref);
     int x = static_cast<short>(LOWORD(lp));

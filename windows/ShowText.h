@@ -28,6 +28,7 @@ class TTextFm : public TForm {
 
  private:
   static LRESULT CALLBACK MemoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+  static LRESULT MemoMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
   void FormCreate();
   void FormDestroy();
   void PopMenuPopup();
