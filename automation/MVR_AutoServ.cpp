@@ -158,6 +158,8 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
     return Member(value, [&] { return HasSerialConnection(); });
   }
   STDMETHODIMP ShowSerialConnectionDlg() override {
+    // The dialog's loop can find this object's client gone and let go of it meanwhile.
+    ComPtr<IMVRqmz_trx> self = ComPtr<IMVRqmz_trx>::Share(this);
     return GuardComCall([&]() -> HRESULT {
       TAutoServCore::ShowSerialConnectionDlg();
       return S_OK;
