@@ -358,7 +358,8 @@ TEST(ClientIsGone, TellsADeadClientFromAFailingSink) {
                       0x800706BEu /* RPC_S_CALL_FAILED */, 0x800706BFu /* RPC_S_CALL_FAILED_DNE */,
                       0x800401FDu /* CO_E_OBJNOTCONNECTED */, 0x80010007u /* RPC_E_SERVER_DIED */,
                       0x80010012u /* RPC_E_SERVER_DIED_DNE */, 0x80010008u /* RPC_E_CLIENT_DIED */,
-                      0x80010006u /* RPC_E_CONNECTION_TERMINATED */, 0x80010114u /* RPC_E_INVALID_OBJECT */})
+                      0x80010006u /* RPC_E_CONNECTION_TERMINATED */, 0x80010114u /* RPC_E_INVALID_OBJECT */,
+                      0x8007006Du /* ERROR_BROKEN_PIPE */, 0x800706D9u /* EPT_S_NOT_REGISTERED */})
     EXPECT_TRUE(ClientIsGone(static_cast<int32_t>(hr))) << std::hex << hr;
   // A live sink that failed, is busy or refused: the client is still there.
   for (uint32_t hr : {0x00000000u, 0x00000001u, 0x80004005u /* E_FAIL */, 0x80020009u /* DISP_E_EXCEPTION */,
