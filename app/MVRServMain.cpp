@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "link/MVR_TRX.h"
+#include "platform/Application.h"
 #include "platform/MessageDlg.h"
 #include "platform/RegistryIniFile.h"
 #include "platform/Text.h"
@@ -126,7 +127,7 @@ void TMVRServMainFm::FormCreate() {
     return;
   }
   MessageDlg("Serielle Schnittstelle konnte nicht geöffnet werden!", MsgDlgType::Error, mbAbort);
-  PostQuitMessage(0);
+  Application.Terminate();
 }
 
 void TMVRServMainFm::LoadWindowParams() {
@@ -198,7 +199,7 @@ void TMVRServMainFm::AfterClose() {
     AddTNAIcon();
     return;
   }
-  PostQuitMessage(0);
+  Application.Terminate();
 }
 
 void TMVRServMainFm::CloseAfterLoop() {

@@ -40,6 +40,8 @@ int RunProgram() {
   mainFm.ConfirmEnd = [] { return ConfirmTerminate(); };
   mainFm.ShowAbout = [&about](const std::string& history) { about.ShowAbout(history); };
   mainFm.SaveLog = [&about](const std::string& file) { about.SaveLog(file); };
+  // Every end asked of the application goes the main window's way.
+  Application.EndRequest = [&mainFm] { mainFm.Close(); };
   mainFm.Create();
   about.Create();
   ComDlgFm = &comDlg;
@@ -57,6 +59,7 @@ int RunProgram() {
   const int code = RunMainLoop(loop);
   // The loop can end without a close (last client gone, port choice given up).
   mainFm.CloseAfterLoop();
+  Application.EndRequest = nullptr;
   engine.SetupUi = nullptr;
   ComDlgFm = nullptr;
   MVRServMainFm = nullptr;

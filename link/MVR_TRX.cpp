@@ -30,7 +30,9 @@ bool TMVRtrx::ResumePort() { return Serial.Active || Serial.Open(); }
 void TMVRtrx::SetupPort() {
   if (InSetup || !SetupUi) return;
   InSetup = true;
-  do {
+  // Once the program is ending the dialog ends at once on the quit: showing it again
+  // would spin for ever.
+  while (!SetupUi->Ending()) {
     if (SetupUi->Execute(Serial)) {
       Serial.Close();
       SetupUi->GetSettings(Serial);
@@ -40,7 +42,8 @@ void TMVRtrx::SetupPort() {
         break;
       }
     }
-  } while (!Serial.Active);
+    if (Serial.Active) break;
+  }
   InSetup = false;
 }
 

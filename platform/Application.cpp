@@ -1,3 +1,15 @@
 #include "platform/Application.h"
 
 TApplication Application;
+
+void TApplication::Terminate() {
+  Terminated = true;
+  PostQuitMessage(0);
+}
+
+void TApplication::RequestEnd() {
+  if (EndRequest)
+    EndRequest();
+  else
+    Terminate();
+}

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "platform/Application.h"
 #include "platform/Boundary.h"
 #include "platform/MessageDlg.h"
 #include "platform/Text.h"
@@ -444,7 +445,7 @@ void TForm::Hide() {
 bool TForm::Visible() const { return hwnd_ && IsWindowVisible(hwnd_); }
 
 int TForm::ShowModal() {
-  if (!hwnd_ || inModal_) return mrCancel;
+  if (!hwnd_ || inModal_ || Application.Terminated) return mrCancel;
   inModal_ = true;
   modalResult_ = mrNone;
   {
@@ -455,6 +456,7 @@ int TForm::ShowModal() {
       const BOOL r = GetMessageW(&m, nullptr, 0, 0);
       if (r == 0) {
         // The outer loop must see the quit request too.
+        Application.Terminated = true;
         PostQuitMessage(static_cast<int>(m.wParam));
         modalResult_ = mrCancel;
         break;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/Application.h"
 #include "platform/Form.h"
 #include "platform/MessageDlg.h"
 #include "platform/Text.h"
@@ -24,7 +25,10 @@ int RunMainLoop(const MainLoopHooks& hooks) {
   for (;;) {
     MSG m;
     while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      if (m.message == WM_QUIT) return static_cast<int>(m.wParam);
+      if (m.message == WM_QUIT) {
+        Application.Terminated = true;
+        return static_cast<int>(m.wParam);
+      }
       if (!PreTranslateFormMessage(m)) {
         TranslateMessage(&m);
         DispatchMessageW(&m);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/Application.h"
+#include "platform/IntegerText.h"
 #include "platform/MessageDlg.h"
 #include "platform/UiRules.h"
 #include "resources/ui_ids.h"
@@ -75,6 +77,14 @@ std::vector<ComponentDef> ComDlgComponents() {
   return c;
 }
 
+// Read as text with the program's integer rules: GetPrivateProfileIntA takes "500x" for 500
+// and "abc" for 0.
+int ProfileInteger(const std::string& file, const char* key, int def) {
+  char text[256] = {};
+  GetPrivateProfileStringA(kSection, key, "", text, sizeof text, file.c_str());
+  return ParseIntegerOr(text, def);
+}
+
 const char* const kSizeParts[] = {"BevelSizes", "LabelInput", "EditInput", "LabelOutput",
                                   "EditOutput"};
 
@@ -102,8 +112,8 @@ void TComDlgFm::FormCreate() {
   const RECT r = Bounds();
   const int w = r.right - r.left;
   const int h = r.bottom - r.top;
-  const int left = static_cast<int>(GetPrivateProfileIntA(kSection, "Left", 10, file.c_str()));
-  const int top = static_cast<int>(GetPrivateProfileIntA(kSection, "Top", 10, file.c_str()));
+  const int left = ProfileInteger(file, "Left", 10);
+  const int top = ProfileInteger(file, "Top", 10);
   SetPosition(ClampOnScreen(left, w, GetSystemMetrics(SM_CXSCREEN)),
               ClampOnScreen(top, h, GetSystemMetrics(SM_CYSCREEN)));
   SizesShown = true;
@@ -181,4 +191,6 @@ bool ComDlgSetupUi::AskChooseAnother() {
                     MsgDlgType::Information, mbYes | mbNo) == mrYes;
 }
 
-void ComDlgSetupUi::Terminate() { PostQuitMessage(0); }
+void ComDlgSetupUi::Terminate() { Application.RequestEnd(); }
+
+bool ComDlgSetupUi::Ending() const { return Application.Terminated; }

@@ -33,7 +33,8 @@ class TComDlgFm : public TForm {
 
 extern TComDlgFm* ComDlgFm;
 
-// The engine's set-up loop bound to the dialog, the Yes/No question and the quit request.
+// The engine's set-up loop bound to the dialog, the Yes/No question and the application's
+// end.
 class ComDlgSetupUi : public PortSetupUi {
  public:
   explicit ComDlgSetupUi(TComDlgFm& dialog) : dialog_(dialog) {}
@@ -41,6 +42,7 @@ class ComDlgSetupUi : public PortSetupUi {
   void GetSettings(TSerialPort& port) override { dialog_.GetSettings(port); }
   bool AskChooseAnother() override;
   void Terminate() override;
+  bool Ending() const override;
 
  private:
   TComDlgFm& dialog_;

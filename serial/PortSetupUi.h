@@ -13,6 +13,8 @@ class PortSetupUi {
   virtual void GetSettings(TSerialPort& port) = 0;
   // "Der COM-Port konnte nicht geöffnet werden\rMöchten Sie einen Anderen wählen?" — Yes/No.
   virtual bool AskChooseAnother() = 0;
-  // Asks the application to end (the message loop ends).
+  // Asks the application to end as the main window's close does; the user may still keep it.
   virtual void Terminate() = 0;
+  // The program is ending: the loop must not show the dialog again.
+  virtual bool Ending() const = 0;
 };

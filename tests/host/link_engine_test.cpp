@@ -503,6 +503,8 @@ struct ScriptedUi : PortSetupUi {
   std::vector<uint8_t> ports;
   std::vector<bool> another;
   bool reenter = false;
+  bool ending = false;
+  bool endDuringDialog = false;  // the program is told to end while the dialog is up
   int executes = 0, gets = 0, asks = 0, terminates = 0;
 
   explicit ScriptedUi(TMVRtrx& t) : trx(&t) {}
@@ -510,11 +512,17 @@ struct ScriptedUi : PortSetupUi {
     if (executes >= static_cast<int>(ok.size())) throw std::runtime_error("dialog shown again");
     ++executes;
     if (reenter) trx->SetupPort();  // a client's call while the dialog runs
+    if (endDuringDialog) {
+      trx->Close();  // the main window's close handling
+      ending = true;
+      return false;  // the quit ends the dialog's modal loop
+    }
     return ok[executes - 1];
   }
   void GetSettings(TSerialPort& port) override { port.SetPort(ports.at(gets++)); }
   bool AskChooseAnother() override { return another.at(asks++); }
   void Terminate() override { ++terminates; }
+  bool Ending() const override { return ending; }
 };
 
 TEST_F(Link, SetupPortLoop) {
@@ -569,6 +577,24 @@ TEST_F(Link, SetupPortLoop) {
   EXPECT_TRUE(trx.IsOpen());
   EXPECT_EQ(p.CallCount("CloseHandle"), closes);
   EXPECT_FALSE(trx.InSetup);
+}
+
+TEST_F(Link, SetupPortEndsWithTheProgram) {
+  // Told to end while the dialog is up: the port is closed, the dialog ends, and the loop
+  // must not show it again (it would end at once on the quit, for ever).
+  ScriptedUi ui(trx);
+  trx.SetupUi = &ui;
+  ui.ok = {false};
+  ui.endDuringDialog = true;
+  trx.SetupPort();
+  EXPECT_EQ(ui.executes, 1);
+  EXPECT_FALSE(trx.IsOpen());
+  EXPECT_FALSE(trx.InSetup);
+  // Once ending, a client's set-up request shows nothing.
+  ui.endDuringDialog = false;
+  trx.SetupPort();
+  EXPECT_EQ(ui.executes, 1);
+  EXPECT_EQ(ui.terminates, 0);
 }
 
 TEST_F(Link, ChannelReleasedMidFrameGetsNothingMore) {

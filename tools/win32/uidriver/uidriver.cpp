@@ -117,6 +117,18 @@ void PrintRect(HWND h) {
   std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
+std::string HandleText(HWND h) {
+  return "#" + std::to_string(static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(h)));
+}
+
+// The control that has the keyboard focus in the thread of another process's window.
+HWND FocusOf(HWND win) {
+  GUITHREADINFO gti{};
+  gti.cbSize = sizeof gti;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(win, nullptr), &gti)) return nullptr;
+  return gti.hwndFocus;
+}
+
 int Fail(const char* what, const std::string& arg) {
   std::printf("not found: %s %s\n", what, arg.c_str());
   return 1;
@@ -196,9 +208,11 @@ int Usage() {
       "uidriver find WIN [timeout_ms] | wait-gone WIN [timeout_ms] | list WIN | text WIN CTRL\n"
       "  | click WIN CTRL | key WIN CTRL VK | toolclick WIN NAME | select WIN CTRL ROW|TEXT | type WIN CTRL TEXT\n"
       "  | clear WIN CTRL | replace WIN CTRL TEXT | paste WIN CTRL TEXT | syscommand WIN WPARAM | tray WIN LPARAM | menu INDEX|TEXT|esc\n"
-      "  | box CAPTION [BUTTON] [timeout_ms] | trayicon WIN [ID] | visible WIN | watch WIN MS | rect WIN | move WIN X Y | mouse WIN X Y\n"
+      "  | box CAPTION [BUTTON] [timeout_ms] | trayicon WIN [ID] | untray WIN [ID] | visible WIN | watch WIN MS | rect WIN | move WIN X Y | mouse WIN X Y\n"
       "  | tap WIN CTRL | context WIN CTRL | setsel WIN CTRL FROM TO | grid WIN CTRL | screenrect WIN CTRL\n"
       "  | style WIN CTRL | clipboard | setclipboard TEXT\n"
+      "  | post WIN MSG [WPARAM] [LPARAM] | send WIN MSG [WPARAM] [LPARAM]\n"
+      "  | broadcast MESSAGE-NAME | owner WIN | foreground | focus WIN | defid WIN | windows\n"
       "WIN = caption, caption|class or #handle; CTRL = component name or text");
   return 2;
 }
@@ -287,6 +301,8 @@ int main(int argc, char** argv) {
     std::printf("buttons:");
     for (auto& b : buttons) std::printf(" [%s]", WideToUtf8(b.second).c_str());
     std::printf("\n");
+    std::printf("owner: %s\n", HandleText(GetWindow(box, GW_OWNER)).c_str());
+    std::printf("foreground: %d\n", GetForegroundWindow() == box ? 1 : 0);
     if (argc > 3 && !arg(3).empty()) {
       for (auto& b : buttons)
         if (b.second == Utf8ToWide(arg(3))) {
@@ -298,8 +314,67 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (cmd == "foreground") {
+    HWND f = GetForegroundWindow();
+    std::printf("%s %s\n", HandleText(f).c_str(), WideToUtf8(TextOf(f)).c_str());
+    return 0;
+  }
+  if (cmd == "windows") {
+    // Every visible top-level window: what is on the screen when a test goes wrong.
+    std::vector<HWND> tops;
+    EnumWindows(CollectChild, reinterpret_cast<LPARAM>(&tops));
+    for (HWND h : tops)
+      if (IsWindowVisible(h))
+        std::printf("%s\t%s|%s\t%d\n", HandleText(h).c_str(), WideToUtf8(TextOf(h)).c_str(),
+                    WideToUtf8(ClassOf(h)).c_str(), IsWindowEnabled(h) ? 1 : 0);
+    return 0;
+  }
+  if (cmd == "broadcast") {
+    // A registered message to every top-level window, as the shell sends "TaskbarCreated".
+    const UINT msg = RegisterWindowMessageW(Utf8ToWide(arg(2)).c_str());
+    if (!msg) return Fail("message", arg(2));
+    PostMessageW(HWND_BROADCAST, msg, 0, 0);
+    return 0;
+  }
+
   HWND win = Resolve(arg(2));
   if (!win) return Fail("window", arg(2));
+
+  if (cmd == "post" || cmd == "send") {
+    const auto msg = static_cast<UINT>(num(3, 0));
+    const auto wp = static_cast<WPARAM>(num(4, 0));
+    const auto lp = static_cast<LPARAM>(num(5, 0));
+    if (cmd == "post") return PostMessageW(win, msg, wp, lp) ? 0 : Fail("post", arg(3));
+    DWORD_PTR r = 0;
+    if (!SendMessageTimeoutW(win, msg, wp, lp, SMTO_NORMAL, 20000, &r)) return Fail("answer", arg(3));
+    std::printf("%lld\n", static_cast<long long>(r));
+    return 0;
+  }
+  if (cmd == "owner") {
+    std::printf("%s\n", HandleText(GetWindow(win, GW_OWNER)).c_str());
+    return 0;
+  }
+  if (cmd == "focus") {
+    HWND f = FocusOf(win);
+    std::printf("%s\n", WideToUtf8(f ? NameOf(f) : std::wstring()).c_str());
+    return 0;
+  }
+  if (cmd == "defid") {
+    // The form's default button: what Enter presses now.
+    DWORD_PTR r = 0;
+    if (!SendMessageTimeoutW(win, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 3000, &r)) return Fail("answer", "");
+    HWND b = HIWORD(r) == DC_HASDEFID ? GetDlgItem(win, LOWORD(r)) : nullptr;
+    std::printf("%s\n", WideToUtf8(b ? NameOf(b) : std::wstring()).c_str());
+    return 0;
+  }
+  if (cmd == "untray") {
+    // Takes the window's icon out of the notification area, as a restarting shell loses it.
+    NOTIFYICONDATAW nid{};
+    nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    nid.hWnd = win;
+    nid.uID = static_cast<UINT>(num(3, 1));
+    return Shell_NotifyIconW(NIM_DELETE, &nid) ? 0 : Fail("icon", arg(2));
+  }
 
   if (cmd == "list") {
     for (HWND h : Children(win)) {

@@ -1,0 +1,179 @@
+"""The program's end under Wine: told to end while the port dialog is up (from "Config" and
+from a client's ShowSerialConnectionDlg), "Nein" to the retry question with a client alive,
+and the end of the session."""
+import os
+import tempfile
+import time
+
+from uidrive import (SETTINGS_KEY, Program, Ui, check, program_exe, read_section, reset_settings)
+from winetest import main_wrapper
+
+MAIN = "MVR Server|TMVRServMainFm"
+DLG = "ComPortDialog|TComDlgFm"
+SC_CLOSE = 0xF060
+WM_CLOSE = 0x0010
+RBUTTONDOWN = 516
+STORED = {"ComPort": 1, "BaudRate": 11, "Databits": 4, "Parity": 0, "Stopbits": 0,
+          "InSize": 1000, "OutSize": 1000}
+
+
+def dialog_shown(ui):
+    return ui.wait(lambda: ui.find(DLG, 500) and ui.visible(DLG), 10)
+
+
+def ended(ui, prog, timeout):
+    """Whether the program ended; if not, what is on the screen."""
+    if prog.ended(timeout):
+        return True
+    print("still running; windows shown:\n" + ui.run("windows")[1], flush=True)
+    return False
+
+
+def ends_normally(env, ui, prog, started, what, limit=5.0):
+    """The program ends by itself within limit seconds, with exit code 0 and the settings
+    written (the test cleared them before)."""
+    check(ended(ui, prog, limit + 10), "%s: the program ends" % what)
+    took = time.time() - started
+    print("%s: ended %.2f s after the request" % (what, took), flush=True)
+    check(took <= limit, "%s: within %.0f s (%.2f s)" % (what, limit, took))
+    check(prog.proc.returncode == 0, "%s: exit code 0 (%s)" % (what, prog.proc.returncode))
+    pos = read_section(env, "WindowParams", ["Left", "Top"])
+    port = read_section(env, "ComPort", ["ComPort"])
+    check(pos["Left"] is not None and pos["Top"] is not None and port["ComPort"] == "1",
+          "%s: position and serial settings written %s %s" % (what, pos, port))
+
+
+class Client:
+    """A VBScript client in its own process that holds an object; it may open the port
+    dialog and reports HasSerialConnection every 250 ms."""
+
+    def __init__(self, env, name, show_dialog=False):
+        self.env = env
+        self.work = tempfile.mkdtemp(prefix="ui-end-")
+        self.out = os.path.join(self.work, "out.txt")
+        script = os.path.join(self.work, name + ".vbs")
+        with open(script, "w") as f:
+            f.write('Set o = WScript.CreateObject("MVR_Server.MVR_AutoServ", "mvr_")\n'
+                    'WScript.Echo "created"\n')
+            if show_dialog:
+                f.write('o.ShowSerialConnectionDlg\nWScript.Echo "dialog returned"\n')
+            f.write('For i = 1 To 200\n  WScript.Echo "conn " & CInt(o.HasSerialConnection)\n'
+                    '  WScript.Sleep 250\nNext\n')
+        host = env.exe(os.path.join("tools", "win32", "scripthost", "mvrscript.exe"))
+        self.proc = env.start([host, "Z:" + script.replace("/", "\\")], self.out)
+
+    def lines(self):
+        with open(self.out, errors="replace") as f:
+            return [line.strip() for line in f]
+
+    def has(self, text):
+        return text in self.lines()
+
+    def last_conn(self):
+        conns = [line for line in self.lines() if line.startswith("conn ")]
+        return conns[-1] if conns else None
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait()
+
+
+def end_while_dialog_up(env, ui):
+    # From "Config": the icon menu's "&Beenden", then a close sent to the main window (the
+    # dialog disables it, so the close comes from outside, as a task manager sends it).
+    for how in ("menu", "close"):
+        reset_settings(env)
+        with Program(env, "end-" + how) as prog:
+            ui.find(MAIN)
+            ui.ok("mouse", MAIN, 165, 112)
+            ui.ok("toolclick", MAIN, "ConSetupBtn")
+            check(dialog_shown(ui), "%s: the port dialog is up" % how)
+            env.reset_settings()  # whatever is stored now was written by the end
+            t0 = time.time()
+            if how == "menu":
+                ui.ok("tray", MAIN, RBUTTONDOWN)
+                ui.ok("menu", "&Beenden")
+            else:
+                ui.ok("post", MAIN, WM_CLOSE)
+            ends_normally(env, ui, prog, t0, "%s with the dialog up" % how)
+
+    # From a client's ShowSerialConnectionDlg: the object is alive, so the server asks first.
+    reset_settings(env)
+    env.wine([program_exe(env), "/regserver"], timeout=60, check_rc=True)
+    with Program(env, "end-client") as prog:
+        ui.find(MAIN)
+        ui.ok("mouse", MAIN, 165, 112)
+        client = Client(env, "dialog", show_dialog=True)
+        try:
+            check(ui.wait(lambda: client.has("created"), 20), "the client holds an object")
+            check(dialog_shown(ui), "ShowSerialConnectionDlg shows the port dialog")
+            env.reset_settings()
+            ui.ok("tray", MAIN, RBUTTONDOWN)
+            ui.ok("menu", "&Beenden")
+            t0 = time.time()
+            ui.box("Warnung des COM-Servers", "&Ja")
+            ends_normally(env, ui, prog, t0, "close during the client's dialog")
+        finally:
+            client.stop()
+
+
+def no_to_retry_with_client(env, ui):
+    """"Nein" to the retry question ends the program the main window's way: with an object
+    alive the server's warning is asked, and declining keeps the program running."""
+    env.reg_add(r"HKLM\Software\Wine\Ports", "COM2", "/nonexistent/mvr-com2")
+    env.end_all()
+    reset_settings(env, comport=STORED)
+    env.wine([program_exe(env), "/regserver"], timeout=60, check_rc=True)
+    with Program(env, "end-retry") as prog:
+        ui.find(MAIN)
+        ui.ok("mouse", MAIN, 165, 112)
+        client = Client(env, "hold")
+        try:
+            check(ui.wait(lambda: client.last_conn() == "conn -1", 20), "the client sees the port open")
+            ui.ok("toolclick", MAIN, "ConSetupBtn")
+            check(dialog_shown(ui), "the port dialog is up")
+            ui.ok("select", DLG, "PortBox", "Com2")
+            ui.ok("click", DLG, "OKBtn")
+            ui.box("Fehler", "OK")
+            ui.box("Information", "&Nein")
+            text, buttons = ui.box("Warnung des COM-Servers", "&Nein")
+            check(buttons == ["&Ja", "&Nein"], "\"Nein\" asks the server's warning first %s" % buttons)
+            time.sleep(1.5)
+            check(prog.proc.poll() is None, "declined: the program keeps running")
+            check(not ui.visible(DLG), "the dialog is not shown again")
+            check(ui.wait(lambda: client.last_conn() == "conn 0", 5),
+                  "the client is told: HasSerialConnection false (%s)" % client.last_conn())
+            check(ui.ok("trayicon", MAIN).strip() == "1", "the icon is back")
+
+            # The port can be chosen again; then the end is asked once more and accepted.
+            ui.ok("toolclick", MAIN, "ConSetupBtn")
+            check(dialog_shown(ui), "the port dialog opens again")
+            ui.ok("select", DLG, "PortBox", "Com1")
+            ui.ok("click", DLG, "OKBtn")
+            check(ui.wait(lambda: client.last_conn() == "conn -1", 5), "COM1 open again")
+            ui.ok("toolclick", MAIN, "ConSetupBtn")
+            check(dialog_shown(ui), "the port dialog is up")
+            ui.ok("select", DLG, "PortBox", "Com2")
+            ui.ok("click", DLG, "OKBtn")
+            ui.box("Fehler", "OK")
+            ui.box("Information", "&Nein")
+            ui.box("Warnung des COM-Servers", "&Ja")
+            t0 = time.time()
+            check(ended(ui, prog, 15), "accepted: the program ends")
+            print("retry declined then end accepted: ended %.2f s after" % (time.time() - t0), flush=True)
+            check(prog.proc.returncode == 0, "exit code 0 (%s)" % prog.proc.returncode)
+        finally:
+            client.stop()
+    env.reg_delete(r"HKLM\Software\Wine\Ports", "COM2")
+
+
+def test(env):
+    ui = Ui(env)
+    end_while_dialog_up(env, ui)
+    no_to_retry_with_client(env, ui)
+    env.reg_delete(SETTINGS_KEY)
+
+
+if __name__ == "__main__":
+    main_wrapper(test)
