@@ -17,7 +17,9 @@ fi
 mkdir -p "$BASE/src"
 SRC=$(find "$BASE/src" -mindepth 1 -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -1)
 if [ -z "$SRC" ]; then
-  (cd "$BASE/src" && apt-get source -q libjpeg-turbo 2>&1 | grep -v "^W: Download is performed unsandboxed" >&2 || true)
+  # Progress to /dev/null; apt's remark about downloading as root is no problem here.
+  (cd "$BASE/src" && apt-get source -qq libjpeg-turbo 2>&1 >/dev/null |
+    grep -v "Download is performed unsandboxed" >&2 || true)
   SRC=$(find "$BASE/src" -mindepth 1 -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -1)
 fi
 [ -n "$SRC" ] || { echo "build-libjpeg: no libjpeg-turbo source (deb-src entry missing?)" >&2; exit 1; }
