@@ -108,6 +108,13 @@ class Installed:
         return self.env.wine(self.bat(name, line), timeout=timeout)
 
 
+def wizard_button(ui, wizard, text):
+    """The installer's wizard shows the button with this text, visible and enabled."""
+    rc, out = ui.run("list", wizard)
+    return rc == 0 and any(line.startswith("Button\t\t%s\t" % text) and line.endswith("\t1\t1")
+                           for line in out.replace("\r", "").splitlines())
+
+
 def settings_snapshot(env):
     ini = os.path.join(env.prefix, "drive_c", "windows", "MVRServ.Ini")
     with open(ini, "rb") as f:
@@ -277,9 +284,7 @@ def test(env):
         ui.box("*", retry)
         wizard = "*|#32770"
         ui.ok("click", wizard, "&Deinstallieren")
-        check(ui.wait(lambda: any(line.startswith("Button\t\t&Beenden\t") and line.endswith("\t1\t1")
-                                  for line in ui.ok("list", wizard).splitlines()), timeout=60),
-              "the uninstall runs to its end page")
+        check(ui.wait(lambda: wizard_button(ui, wizard, "&Beenden"), timeout=60), "the uninstall runs to its end page")
         ui.ok("click", wizard, "&Beenden")
         rc = uninst.wait(timeout=scaled(60))
         # With "_?=" the uninstaller cannot delete itself.
@@ -287,9 +292,23 @@ def test(env):
         check(all(v is None for v in inst.registration().values()), "... and unregisters the server")
         env.end_all()
 
-    rc, _ = env.wine([setup, "/S"], timeout=180)
-    env.end_all()
-    check(rc == 0 and inst.files() == zip_files | {"uninst.exe"}, "installing again after the uninstall")
+    # --- installing again, interactively: the German wizard, its folder proposal, the finish page
+    setup_proc = env.start([setup], os.path.join(work, "setup-ui.log"))
+    wizard = "*|#32770"
+    check(ui.wait(lambda: wizard_button(ui, wizard, "&Weiter >"), timeout=60), "the installer's welcome page")
+    ui.ok("click", wizard, "&Weiter >")
+    check(ui.wait(lambda: wizard_button(ui, wizard, "&Installieren"), timeout=30), "welcome page, then the folder page")
+    check("\t%s\t" % INSTALL_DIR in ui.ok("list", wizard), "the folder page proposes " + INSTALL_DIR)
+    ui.ok("click", wizard, "&Installieren")
+    check(ui.wait(lambda: wizard_button(ui, wizard, "&Fertigstellen"), timeout=120), "the finish page")
+    readme = [line for line in ui.ok("list", wizard).splitlines() if "\tLiesmich-Datei anzeigen\t" in line]
+    check(len(readme) == 1, "the finish page offers the readme")
+    ui.ok("click", wizard, "Liesmich-Datei anzeigen")  # no editor left running in the prefix
+    ui.ok("click", wizard, "&Fertigstellen")
+    rc = setup_proc.wait(timeout=scaled(60))
+    check(env.end_all(timeout=15), "nothing left running after the finish page (the readme unticked)")
+    check(rc == 0 and inst.files() == zip_files | {"uninst.exe"}, "the interactive install ends with 0 (%s)" % rc)
+    check(inst.registration()["LocalServer32"] is not None, "... and registers the server")
 
     # --- update: a changed setting and the profile file survive installing again
     env.reg_add(SETTINGS_KEY + r"\ComPort", "InSize", "2345")
