@@ -1,6 +1,7 @@
 #!/bin/bash
-# Builds the benchmarks in Release (build/bench), runs link_bench, and counts the receive
-# path's instructions per byte with callgrind: a 1 MB run minus a run that only sets up.
+# Builds the benchmarks in Release (build/bench), runs link_bench, counts the receive
+# path's instructions per byte with callgrind (a 1 MB run minus a run that only sets up),
+# and measures the server under Wine (tests/bench/wine_bench.py).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$root/build/bench
@@ -24,3 +25,12 @@ cat "$work/out.feed"
 echo "instructions: $full (setup only: $base)"
 awk -v f="$full" -v b="$base" -v n="$bytes" \
   'BEGIN { printf "instructions per byte: %.2f\n", (f - b) / n }'
+
+# The real server under Wine against the device simulator (after scripts/build.sh): round
+# trips, exchanges a second, idle CPU. Arguments go to wine_bench.py (--server EXE to measure
+# another build).
+if [ -e "$root/build/win32/app/MVRServ.exe" ] || [ -e "$root/build/win64/app/MVRServ.exe" ]; then
+  xvfb-run -a -s "-screen 0 1024x768x24" python3 "$root/tests/bench/wine_bench.py" "$@"
+else
+  echo "wine_bench: no Windows build; run scripts/build.sh first"
+fi

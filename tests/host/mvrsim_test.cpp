@@ -300,6 +300,29 @@ TEST(MvrsimAnswer, FaultsBreakOnlyWhatTheyName) {
   EXPECT_TRUE(parts[1].afterPrevious);
   EXPECT_EQ(parts[1].delayMs, 30);
   EXPECT_EQ(Wire(parts), EncodeData(0, Bytes(200, 0x11)));
+
+  // Pieces: answers and periodic frames trickle out N bytes at a time, MS apart.
+  const std::string periodic = "50:data:2:" + std::string(200 * 2, '3');
+  Config t = Parsed({"--port", "p", "--pieces", "10:5", "--delay", "7", "--unsolicited",
+                     periodic.c_str()});
+  Responder tr(t);
+  const auto answer = tr.Answer(Rx(EncodeData(0, Bytes(200, 0x11))));
+  const auto own = tr.Unsolicited(0);
+  EXPECT_EQ(answer[0].delayMs, 7);
+  EXPECT_EQ(own[0].delayMs, 0);
+  for (const auto& out : {answer, own}) {
+    ASSERT_EQ(out.size(), 21u);
+    for (size_t i = 0; i < out.size(); ++i) {
+      EXPECT_EQ(out[i].bytes.size(), i < 20 ? 10u : 4u);
+      if (i > 0) {
+        EXPECT_TRUE(out[i].afterPrevious);
+        EXPECT_EQ(out[i].delayMs, 5);
+      }
+    }
+  }
+  EXPECT_EQ(Wire(answer), EncodeData(0, Bytes(200, 0x11)));
+  EXPECT_EQ(Wire(own), EncodeData(2, Bytes(200, 0x33)));
+  EXPECT_EQ(Parsed({"--port", "p", "--pieces", "10:5"}).piecesMs, 5);
 }
 
 TEST(MvrsimAnswer, FloodsAndStartOutput) {

@@ -18,6 +18,7 @@ add_test(NAME wine.prefix
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wineprefix RESOURCE_LOCK wineprefix TIMEOUT 600)
 
 mvr_wine_test(serial serial_test.py)
+mvr_wine_test(traffic traffic_test.py)
 include(${CMAKE_CURRENT_LIST_DIR}/automation_tests.cmake OPTIONAL)
 include(${CMAKE_CURRENT_LIST_DIR}/ui_tests.cmake OPTIONAL)
 include(${CMAKE_CURRENT_LIST_DIR}/installer_tests.cmake OPTIONAL)

@@ -194,7 +194,7 @@ bool ParseArgs(int argc, const char* const* argv, Config& cfg, std::string& err)
                opt == "--answer-data" || opt == "--answer-cmd" || opt == "--delay" ||
                opt == "--garbage" || opt == "--split" || opt == "--flood" ||
                opt == "--flood-on-frame" || opt == "--unsolicited" || opt == "--send" ||
-               opt == "--start-delay" ||
+               opt == "--start-delay" || opt == "--pieces" ||
                opt == "--exit-after-frames" || opt == "--frame-timeout") {
       if (!value()) {
         err = opt + " needs a value";
@@ -227,6 +227,11 @@ bool ParseArgs(int argc, const char* const* argv, Config& cfg, std::string& err)
         ok = ParseInt(val, 0, 1000000, cfg.garbage);
       } else if (opt == "--split") {
         ok = ParseInt(val, 0, 3600000, cfg.splitMs);
+      } else if (opt == "--pieces") {
+        const auto parts = Split(val, ':');
+        ok = parts.size() == 2 && ParseInt(parts[0], 1, static_cast<int>(kMaxData) + 4,
+                                           cfg.piecesBytes) &&
+             ParseInt(parts[1], 0, 3600000, cfg.piecesMs);
       } else if (opt == "--flood") {
         ok = ParseFlood(val, cfg.floodStart);
       } else if (opt == "--flood-on-frame") {
@@ -271,6 +276,7 @@ const char* Usage() {
          "  --corrupt-crc           flip the last CRC byte of data answers\n"
          "  --corrupt-check         flip the check byte of command answers\n"
          "  --split MS              send each answer frame in two halves, MS apart\n"
+         "  --pieces N:MS           send every answer and periodic frame N bytes at a time, MS apart\n"
          "  --flood COUNT:CH:LEN    send COUNT data frames of LEN bytes on CH at start\n"
          "  --flood-on-frame COUNT:CH:LEN   same, after each intact received frame\n"
          "  --unsolicited MS:data:CH:HEX | MS:cmd:CH:VAL   send a frame every MS (repeatable)\n"

@@ -52,6 +52,10 @@ struct Config {
   bool corruptCrc = false;
   bool corruptCheck = false;
   int splitMs = -1;  // -1: answers go out in one piece
+  // Every frame sent (answers and periodic frames) in pieces of this many bytes, piecesMs
+  // apart; 0: off. A real line trickles a long frame in like this.
+  int piecesBytes = 0;
+  int piecesMs = 0;
   FloodPlan floodStart;
   FloodPlan floodEach;
   std::vector<Periodic> unsolicited;

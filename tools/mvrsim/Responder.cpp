@@ -1,5 +1,7 @@
 #include "Responder.h"
 
+#include <algorithm>
+
 namespace mvrsim {
 
 namespace {
@@ -32,6 +34,25 @@ OutChunk Chunk(Bytes bytes, std::string log, int delayMs, bool afterPrevious) {
   c.delayMs = delayMs;
   c.afterPrevious = afterPrevious;
   return c;
+}
+
+// One frame, whole or (--pieces) trickled: the first piece as asked, each further piece
+// piecesMs after the one before it.
+void AddFrame(const Config& cfg, std::vector<OutChunk>& out, Bytes wire, std::string log,
+              int delayMs, bool afterPrevious) {
+  if (cfg.piecesBytes <= 0 || wire.size() <= static_cast<size_t>(cfg.piecesBytes)) {
+    out.push_back(Chunk(std::move(wire), std::move(log), delayMs, afterPrevious));
+    return;
+  }
+  const size_t step = static_cast<size_t>(cfg.piecesBytes);
+  for (size_t at = 0; at < wire.size(); at += step) {
+    Bytes piece(wire.begin() + static_cast<long>(at),
+                wire.begin() + static_cast<long>(std::min(wire.size(), at + step)));
+    if (at == 0)
+      out.push_back(Chunk(std::move(piece), log + " (in pieces)", delayMs, afterPrevious));
+    else
+      out.push_back(Chunk(std::move(piece), "", cfg.piecesMs, true));
+  }
 }
 }  // namespace
 
@@ -87,7 +108,7 @@ std::vector<OutChunk> Responder::Answer(const Frame& rx) {
       out.push_back(Chunk(std::move(wire), log + " (first half)", frameDelay, afterPrev));
       out.push_back(Chunk(std::move(tail), "", cfg_.splitMs, true));
     } else {
-      out.push_back(Chunk(std::move(wire), std::move(log), frameDelay, afterPrev));
+      AddFrame(cfg_, out, std::move(wire), std::move(log), frameDelay, afterPrev);
     }
   }
   if (cfg_.floodEach.count > 0) AddFlood(cfg_.floodEach, out);
@@ -119,7 +140,7 @@ std::vector<OutChunk> Responder::Unsolicited(size_t i) {
                                                    : EncodeData(u.channel, u.frame.data);
   std::string log = "TX " + Describe(Decode(wire));
   std::vector<OutChunk> out;
-  out.push_back(Chunk(std::move(wire), std::move(log), 0, false));
+  AddFrame(cfg_, out, std::move(wire), std::move(log), 0, false);
   return out;
 }
 

@@ -1,0 +1,421 @@
+// A client of MVR_AutoServ for traffic tests and the benchmark: streams blocks, waits for
+// unsolicited frames, times round trips, and, with the server not running, the raw COM1
+// round trip. Prints "key=value" lines; the Python side reads them.
+#include <windows.h>
+
+#include <ocidl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "MVR_Server.h"
+#include "automation/ComPtr.h"
+
+namespace {
+
+int g_failures = 0;
+
+void Check(bool cond, const char* what) {
+  std::printf("%s: %s\n", cond ? "ok" : "FAIL", what);
+  std::fflush(stdout);
+  if (!cond) ++g_failures;
+}
+
+double Now() {
+  LARGE_INTEGER f, c;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&c);
+  return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+// Dispatches messages until done() or ms have passed; returns done(). Wakes for each message,
+// so a round trip is timed to the event, not to a polling period.
+template <class Done>
+bool PumpUntil(Done done, double ms) {
+  const double end = Now() + ms;
+  for (;;) {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&m);
+      DispatchMessageW(&m);
+    }
+    if (done()) return true;
+    const double left = end - Now();
+    if (left <= 0) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
+  }
+}
+
+void Pump(double ms) {
+  PumpUntil([] { return false; }, ms);
+}
+
+// The event sink: records every Receive.
+class Sink final : public IDispatch {
+ public:
+  std::vector<std::wstring> received;
+  int timeouts = 0;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != DIID_IMVRqmz_trxEvents)
+      return E_NOINTERFACE;
+    *ppv = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs_; }  // lives on the stack
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*,
+                      UINT*) override {
+    if (id == 3 && p && p->cArgs == 1 && p->rgvarg[0].vt == VT_BSTR) {
+      BSTR b = p->rgvarg[0].bstrVal;
+      received.emplace_back(b ? b : L"", SysStringLen(b));
+    } else if (id == 4) {
+      ++timeouts;
+    }
+    return S_OK;
+  }
+  bool WaitReceived(size_t n, double ms) {
+    return PumpUntil([&] { return received.size() >= n; }, ms);
+  }
+
+ private:
+  ULONG refs_ = 1;
+};
+
+// One object with its sink connected and a channel bound.
+class Client {
+ public:
+  bool Connect(int channel) {
+    HRESULT hr = CoCreateInstance(CLSID_MVR_AutoServ, nullptr, CLSCTX_LOCAL_SERVER, IID_IMVRqmz_trx,
+                                  reinterpret_cast<void**>(obj_.Put()));
+    if (FAILED(hr)) {
+      std::printf("CoCreateInstance failed 0x%08lX\n", static_cast<unsigned long>(hr));
+      return false;
+    }
+    ComPtr<IConnectionPointContainer> cpc;
+    obj_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(cpc.Put()));
+    if (!cpc || FAILED(cpc->FindConnectionPoint(DIID_IMVRqmz_trxEvents, cp_.Put())) ||
+        FAILED(cp_->Advise(&sink, &cookie_)))
+      return false;
+    VARIANT_BOOL b = 0;
+    obj_->ConnectChannel(static_cast<signed char>(channel), &b);
+    return b == VARIANT_TRUE;
+  }
+  ~Client() {
+    if (obj_) {
+      VARIANT_BOOL b = 0;
+      obj_->DisconnectChannel(&b);
+    }
+    if (cp_ && cookie_) cp_->Unadvise(cookie_);
+  }
+  bool SendL(const std::wstring& text, double* ms = nullptr) {
+    OwnedBstr b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    VARIANT_BOOL r = 0;
+    const double t0 = Now();
+    const HRESULT hr = obj_->SendLPaket(b.Get(), &r);
+    if (ms) *ms = Now() - t0;
+    return SUCCEEDED(hr) && r == VARIANT_TRUE;
+  }
+  bool SendS(signed char v, double* ms = nullptr) {
+    VARIANT_BOOL r = 0;
+    const double t0 = Now();
+    const HRESULT hr = obj_->SendSPaket(v, &r);
+    if (ms) *ms = Now() - t0;
+    return SUCCEEDED(hr) && r == VARIANT_TRUE;
+  }
+  bool HasConnection(double* ms) {
+    VARIANT_BOOL r = 0;
+    const double t0 = Now();
+    const HRESULT hr = obj_->get_HasSerialConnection(&r);
+    *ms = Now() - t0;
+    return SUCCEEDED(hr);
+  }
+
+  Sink sink;
+
+ private:
+  ComPtr<IMVRqmz_trx> obj_;
+  ComPtr<IConnectionPoint> cp_;
+  DWORD cookie_ = 0;
+};
+
+// Block i of a client: printable characters, different for every channel, block and position.
+std::wstring Block(int channel, int i, int length) {
+  std::wstring s(static_cast<size_t>(length), L' ');
+  for (int k = 0; k < length; ++k) s[static_cast<size_t>(k)] = static_cast<wchar_t>(L'!' + (channel * 31 + i * 7 + k) % 90);
+  return s;
+}
+
+// The file appears without a message: look every 5 ms.
+void WaitForFile(const char* path) {
+  const double end = Now() + 120000;
+  while (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && Now() < end) Pump(5);
+}
+
+struct Stats {
+  double median = 0, p90 = 0;
+};
+
+Stats Of(std::vector<double> v) {
+  Stats s;
+  if (v.empty()) return s;
+  std::sort(v.begin(), v.end());
+  s.median = v[v.size() / 2];
+  s.p90 = v[std::min(v.size() - 1, v.size() * 9 / 10)];
+  return s;
+}
+
+// Frames the device sends on its own: count them and describe each.
+void Receive(int channel, int count, int timeoutMs) {
+  Client c;
+  Check(c.Connect(channel), "channel granted");
+  std::printf("ready\n");
+  std::fflush(stdout);
+  c.sink.WaitReceived(static_cast<size_t>(count), timeoutMs);
+  Pump(300);  // nothing more than asked may come
+  std::printf("received=%zu\n", c.sink.received.size());
+  for (size_t i = 0; i < c.sink.received.size(); ++i) {
+    const std::wstring& r = c.sink.received[i];
+    const bool same = std::all_of(r.begin(), r.end(), [&](wchar_t ch) { return ch == r[0]; });
+    std::printf("frame %zu len=%zu first=%04X same=%d\n", i, r.size(),
+                r.empty() ? 0u : static_cast<unsigned>(r[0]), same ? 1 : 0);
+  }
+}
+
+// Each request is answered twice (the device's script): both answers must arrive.
+void Pairs(int channel, int count) {
+  Client c;
+  Check(c.Connect(channel), "channel granted");
+  int intact = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::wstring text = Block(channel, i, 40);
+    c.SendL(text);
+    c.sink.WaitReceived(static_cast<size_t>(2 * (i + 1)), 2000);
+  }
+  Pump(300);
+  for (size_t j = 0; j < c.sink.received.size(); ++j)
+    if (c.sink.received[j] == Block(channel, static_cast<int>(j / 2), 40)) ++intact;
+  std::printf("pairs requests=%d answers=%zu intact_in_order=%d\n", count, c.sink.received.size(), intact);
+}
+
+// Blocks back to back, each sent when the echo of the one before has come.
+void Stream(int channel, int count, int length, const char* goFile) {
+  Client c;
+  Check(c.Connect(channel), "channel granted");
+  std::printf("ready\n");
+  std::fflush(stdout);
+  if (goFile) WaitForFile(goFile);
+  const double t0 = Now();
+  int refused = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!c.SendL(Block(channel, i, length))) ++refused;
+    c.sink.WaitReceived(static_cast<size_t>(i + 1), 3000);
+  }
+  const double t1 = Now();
+  Pump(300);
+  int inOrder = 0;
+  for (size_t j = 0; j < c.sink.received.size(); ++j)
+    if (c.sink.received[j] == Block(channel, static_cast<int>(j), length)) ++inOrder;
+  std::printf("stream ch=%d sent=%d refused=%d received=%zu intact_in_order=%d t_start=%.1f t_end=%.1f\n",
+              channel, count, refused, c.sink.received.size(), inOrder, t0, t1);
+}
+
+// Sends while the line is broken: every call must come back at once.
+void BrokenLineSender(int channel, const char* goFile) {
+  Client c;
+  Check(c.Connect(channel), "channel granted");
+  std::printf("ready\n");
+  std::fflush(stdout);
+  WaitForFile(goFile);
+  double worst = 0;
+  for (int i = 0; i < 20; ++i) {
+    double ms = 0;
+    c.SendL(Block(channel, i, 256), &ms);
+    worst = std::max(worst, ms);
+    Pump(20);
+  }
+  std::printf("sender max_call_ms=%.1f\n", worst);
+}
+
+// Another client's calls while the port's error box is open.
+void BrokenLineOther(int channel, int seconds) {
+  Client c;
+  Check(c.Connect(channel), "channel granted");
+  std::printf("ready\n");
+  std::fflush(stdout);
+  const double end = Now() + seconds * 1000.0;
+  double worst = 0;
+  int calls = 0, callsWithBox = 0;
+  std::wstring boxText;
+  while (Now() < end) {
+    double a = 0, b = 0;
+    c.HasConnection(&a);
+    c.SendS(1, &b);
+    worst = std::max(worst, std::max(a, b));
+    ++calls;
+    HWND box = FindWindowW(nullptr, L"Fehler");
+    if (box) {
+      ++callsWithBox;
+      wchar_t text[512] = {};
+      GetDlgItemTextW(box, 0xFFFF, text, 512);
+      if (boxText.empty()) boxText = text;
+    }
+    Pump(50);
+  }
+  std::printf("other calls=%d calls_with_box=%d max_call_ms=%.1f\n", calls, callsWithBox, worst);
+  std::printf("box_text=%ls\n", boxText.c_str());
+  // Click the boxes away, so the server can end.
+  for (int i = 0; i < 50; ++i) {
+    HWND box = FindWindowW(nullptr, L"Fehler");
+    if (!box) {
+      if (i > 5) break;
+      Pump(200);
+      continue;
+    }
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    Pump(200);
+  }
+}
+
+// Round trips of one client: commands, 256-character blocks, then exchanges a second.
+void Bench(int channel, int count) {
+  Client c;
+  Check(c.Connect(channel), "channel granted");
+  std::vector<double> shortTrips, longTrips;
+  const std::wstring block = Block(channel, 0, 256);
+  for (int i = 0; i < count + 10; ++i) {
+    const size_t n = c.sink.received.size();
+    const double t0 = Now();
+    c.SendS(static_cast<signed char>(i & 0x7F));
+    if (!c.sink.WaitReceived(n + 1, 2000)) continue;
+    if (i >= 10) shortTrips.push_back(Now() - t0);  // the first ones warm up
+  }
+  for (int i = 0; i < count; ++i) {
+    const size_t n = c.sink.received.size();
+    const double t0 = Now();
+    c.SendL(block);
+    if (c.sink.WaitReceived(n + 1, 2000)) longTrips.push_back(Now() - t0);
+  }
+  const Stats s = Of(shortTrips), l = Of(longTrips);
+  std::printf("bench SendSPaket_ms median=%.2f p90=%.2f n=%zu\n", s.median, s.p90, shortTrips.size());
+  std::printf("bench SendLPaket256_ms median=%.2f p90=%.2f n=%zu\n", l.median, l.p90, longTrips.size());
+}
+
+// Command exchanges for a while, one after the other.
+void Rate(int channel, double seconds, const char* goFile) {
+  Client c;
+  Check(c.Connect(channel), "channel granted");
+  std::printf("ready\n");
+  std::fflush(stdout);
+  if (goFile) WaitForFile(goFile);
+  const double t0 = Now();
+  int done = 0;
+  while (Now() - t0 < seconds * 1000.0) {
+    const size_t n = c.sink.received.size();
+    c.SendS(static_cast<signed char>(done & 0x7F));
+    if (!c.sink.WaitReceived(n + 1, 2000)) break;
+    ++done;
+  }
+  const double t1 = Now();
+  std::printf("rate ch=%d exchanges=%d t_start=%.1f t_end=%.1f per_s=%.1f\n", channel, done, t0, t1,
+              done * 1000.0 / (t1 - t0));
+}
+
+// The floor: a command frame written straight to COM1 and its echo read back with an
+// overlapped read waited on its event.
+void RawFloor(int count) {
+  HANDLE h = CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Check(false, "COM1 opens");
+    return;
+  }
+  COMMTIMEOUTS t{MAXDWORD, 0, 0, 0, 0};
+  SetCommTimeouts(h, &t);
+  HANDLE rev = CreateEventA(nullptr, TRUE, FALSE, nullptr), wev = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<double> trips;
+  for (int i = 0; i < count + 10; ++i) {
+    const unsigned char v = static_cast<unsigned char>(i & 0x7F);
+    const unsigned char frame[3] = {0x11, v, static_cast<unsigned char>(v ^ 0x11)};
+    const double t0 = Now();
+    OVERLAPPED wo{};
+    wo.hEvent = wev;
+    DWORD n = 0;
+    if (!WriteFile(h, frame, 3, &n, &wo) && GetLastError() == ERROR_IO_PENDING)
+      GetOverlappedResult(h, &wo, &n, TRUE);
+    unsigned char got[16];
+    DWORD have = 0;
+    while (have < 3 && Now() - t0 < 2000) {
+      OVERLAPPED ro{};
+      ro.hEvent = rev;
+      ResetEvent(rev);
+      n = 0;
+      if (!ReadFile(h, got + have, sizeof got - have, &n, &ro)) {
+        if (GetLastError() != ERROR_IO_PENDING) break;
+        if (WaitForSingleObject(rev, 2000) != WAIT_OBJECT_0) {
+          CancelIo(h);
+          GetOverlappedResult(h, &ro, &n, TRUE);
+          break;
+        }
+        GetOverlappedResult(h, &ro, &n, FALSE);
+      }
+      have += n;
+    }
+    if (have >= 3 && i >= 10) trips.push_back(Now() - t0);
+  }
+  CloseHandle(h);
+  CloseHandle(rev);
+  CloseHandle(wev);
+  const Stats s = Of(trips);
+  std::printf("bench raw_COM1_ms median=%.2f p90=%.2f n=%zu\n", s.median, s.p90, trips.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  auto arg = [&](int i, int dflt) { return argc > i ? std::atoi(argv[i]) : dflt; };
+  auto text = [&](int i) -> const char* { return argc > i ? argv[i] : nullptr; };
+  if (mode == "raw-floor") {
+    RawFloor(arg(2, 200));
+    std::printf("%s\n", g_failures ? "FAILED" : "DONE");
+    return g_failures ? 1 : 0;
+  }
+  if (FAILED(CoInitialize(nullptr))) return 2;
+  if (mode == "receive") {
+    Receive(arg(2, 0), arg(3, 1), arg(4, 5000));
+  } else if (mode == "pairs") {
+    Pairs(arg(2, 0), arg(3, 20));
+  } else if (mode == "stream") {
+    Stream(arg(2, 0), arg(3, 100), arg(4, 256), text(5));
+  } else if (mode == "broken-sender") {
+    BrokenLineSender(arg(2, 0), text(3));
+  } else if (mode == "broken-other") {
+    BrokenLineOther(arg(2, 0), arg(3, 5));
+  } else if (mode == "bench") {
+    Bench(arg(2, 0), arg(3, 200));
+  } else if (mode == "rate") {
+    Rate(arg(2, 0), arg(3, 3), text(4));
+  } else {
+    std::printf("usage: traffic_client receive CH N [MS] | pairs CH N | stream CH N LEN [GOFILE] |\n"
+                "       broken-sender CH GOFILE | broken-other CH SECONDS | bench CH N |\n"
+                "       rate CH SECONDS [GOFILE] | raw-floor N\n");
+    g_failures = 1;
+  }
+  CoUninitialize();
+  std::printf("%s\n", g_failures ? "FAILED" : "DONE");
+  return g_failures ? 1 : 0;
+}

@@ -1,0 +1,157 @@
+"""The server under real traffic: frames trickled in pieces, two answers per request, ten
+clients streaming at once, and a line that breaks while clients send."""
+import os
+import re
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from winetest import Failure, PtyPair, Simulator, check, main_wrapper  # noqa: E402
+
+
+def client_exe(env):
+    return env.exe("tests/wine/programs/traffic_client.exe")
+
+
+def run_client(env, *args, timeout=120):
+    rc, out = env.wine([client_exe(env)] + [str(a) for a in args], timeout=timeout)
+    print(out.strip(), flush=True)
+    if rc != 0 or "DONE" not in out:
+        raise Failure("traffic_client %s: rc=%s" % (" ".join(map(str, args)), rc))
+    return out
+
+
+def win_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def wait_for(what, cond, timeout):
+    deadline = time.time() + timeout
+    while not cond():
+        if time.time() > deadline:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(0.05)
+
+
+def log_text(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
+def start_clients(env, name, arg_lists):
+    """Starts one client per argument list; the first alone until it holds its channel, so
+    that it alone starts the server. Returns (processes, log paths)."""
+    procs, logs = [], []
+    for i, args in enumerate(arg_lists):
+        log = os.path.join(env.build_dir, "%s-%d.log" % (name, i))
+        if os.path.exists(log):
+            os.unlink(log)
+        procs.append(env.start([client_exe(env)] + [str(a) for a in args], log))
+        logs.append(log)
+        if i == 0:
+            wait_for("the first client", lambda: os.path.exists(log) and "ready" in log_text(log), 60)
+    for log in logs:
+        wait_for("client ready", lambda: os.path.exists(log) and "ready" in log_text(log), 60)
+    return procs, logs
+
+
+def finish_clients(procs, logs, timeout=180):
+    texts = []
+    for p, log in zip(procs, logs):
+        rc = p.wait(timeout=timeout)
+        text = log_text(log)
+        texts.append(text)
+        if rc != 0 or "DONE" not in text:
+            print(text, flush=True)
+            raise Failure("client %s ended with %s" % (os.path.basename(log), rc))
+    return texts
+
+
+def test_trickled_frame(env):
+    # A 200-byte frame the device sends on its own, 10 bytes every 5 ms, every 400 ms.
+    data = "33" * 200
+    with PtyPair(env) as pty, Simulator(env, pty, ["--unsolicited", "400:data:4:" + data, "--pieces", "10:5"]):
+        out = run_client(env, "receive", 4, 5, 10000)
+        frames = re.findall(r"frame \d+ len=(\d+) first=([0-9A-F]+) same=(\d)", out)
+        check(len(frames) >= 5, "five unsolicited 200-byte frames trickled in 10-byte pieces arrived (%d)"
+              % len(frames))
+        check(all(f == ("200", "0033", "1") for f in frames), "each arrived whole: 200 characters '3'")
+        env.end_all()
+
+
+def test_two_split_answers(env):
+    script = os.path.join(env.build_dir, "two-answers.txt")
+    with open(script, "w") as f:
+        f.write("data * * -> echo; echo\n")
+    with PtyPair(env) as pty, Simulator(env, pty, ["--script", script, "--split", "30"]):
+        out = run_client(env, "pairs", 3, 20)
+        check("pairs requests=20 answers=40 intact_in_order=40" in out,
+              "two answers per request, each in two writes 30 ms apart: all 40 arrived in order")
+        env.end_all()
+
+
+def test_ten_clients_stream(env):
+    go = os.path.join(env.build_dir, "stream-go")
+    for run in range(3):
+        if os.path.exists(go):
+            os.unlink(go)
+        with PtyPair(env) as pty, Simulator(env, pty) as sim:
+            procs, logs = start_clients(env, "stream", [["stream", ch, 100, 256, win_path(go)] for ch in range(10)])
+            t0 = time.time()
+            open(go, "w").close()
+            texts = finish_clients(procs, logs)
+            took = time.time() - t0
+            results = [re.search(r"stream ch=(\d+) sent=(\d+) refused=(\d+) received=(\d+) intact_in_order=(\d+)", t)
+                       for t in texts]
+            check(all(results), "run %d: every client reported" % (run + 1))
+            lost = sum(100 - int(m.group(5)) for m in results)
+            check(all(m.groups()[1:] == ("100", "0", "100", "100") for m in results),
+                  "run %d: 10 clients x 100 blocks of 256 characters, every echo intact and in order "
+                  "(%.1f s, %d missing)" % (run + 1, took, lost))
+            rx = sum(1 for f in sim.frames() if f.startswith("RX data") and "len=256" in f and f.endswith("crc=ok"))
+            check(rx == 1000, "run %d: the device received 1000 intact blocks" % (run + 1))
+            env.end_all()
+
+
+def test_broken_line(env):
+    go = os.path.join(env.build_dir, "broken-go")
+    if os.path.exists(go):
+        os.unlink(go)
+    pty = PtyPair(env)
+    pty.__enter__()
+    try:
+        with Simulator(env, pty):
+            procs, logs = start_clients(env, "broken", [["broken-other", 5, 8], ["broken-sender", 3, win_path(go)]])
+            # The line breaks: the pty pair goes away.
+            pty.__exit__(None, None, None)
+            time.sleep(0.3)
+            open(go, "w").close()
+            texts = finish_clients(procs, logs)
+    finally:
+        pty.__exit__(None, None, None)
+    other, sender = texts
+    m = re.search(r"sender max_call_ms=([\d.]+)", sender)
+    check(m and float(m.group(1)) < 1000, "SendLPaket on a broken line returns within 1 s (%s ms)"
+          % (m.group(1) if m else "?"))
+    m = re.search(r"other calls=(\d+) calls_with_box=(\d+) max_call_ms=([\d.]+)", other)
+    check(m and int(m.group(2)) > 0, "the port's error box was open while the other client called (%s)"
+          % (m.group(0) if m else "?"))
+    check(m and float(m.group(3)) < 1000, "the other client's calls kept working (slowest %s ms)"
+          % (m.group(3) if m else "?"))
+    box = re.search(r"box_text=(.*)", other)
+    check(box and re.match(r"(Receive|Transmit): \d+! ", box.group(1)), "the box names the step and error: %r"
+          % (box.group(1) if box else None))
+    env.end_all()
+
+
+def test(env):
+    env.reset_settings()
+    env.wine([env.exe("app/MVRServ.exe"), "/regserver"], timeout=60, check_rc=True)
+    test_trickled_frame(env)
+    test_two_split_answers(env)
+    test_ten_clients_stream(env)
+    test_broken_line(env)
+
+
+if __name__ == "__main__":
+    main_wrapper(test)
