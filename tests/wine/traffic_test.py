@@ -114,33 +114,48 @@ def test_ten_clients_stream(env):
 
 
 def test_broken_line(env):
-    go = os.path.join(env.build_dir, "broken-go")
-    if os.path.exists(go):
-        os.unlink(go)
+    from uidrive import Ui
+    ui = Ui(env)
+    files = {k: os.path.join(env.build_dir, "broken-" + k) for k in ("go", "reopen", "stop")}
+    for f in files.values():
+        if os.path.exists(f):
+            os.unlink(f)
     pty = PtyPair(env)
     pty.__enter__()
     try:
         with Simulator(env, pty):
-            procs, logs = start_clients(env, "broken", [["broken-other", 5, 8], ["broken-sender", 3, win_path(go)]])
-            # The line breaks: the pty pair goes away.
+            procs, logs = start_clients(env, "broken", [["broken-other", 5, win_path(files["stop"])],
+                                                        ["broken-sender", 3, win_path(files["go"])],
+                                                        ["reopen", 7, win_path(files["reopen"])]])
+            # The line breaks: the pty pair goes away while a client sends.
             pty.__exit__(None, None, None)
             time.sleep(0.3)
-            open(go, "w").close()
-            texts = finish_clients(procs, logs)
+            open(files["go"], "w").close()
+            text, _ = ui.box("Fehler", "", 15000)
+            # The line comes back; a client reopens the port through the set-up dialog while
+            # the box is still open.
+            with PtyPair(env) as pty2, Simulator(env, pty2, name="back"):
+                open(files["reopen"], "w").close()
+                dlg = "ComPortDialog|TComDlgFm"
+                check(ui.wait(lambda: ui.find(dlg, 500) and ui.visible(dlg), 20), "the set-up dialog opens")
+                ui.ok("click", dlg, "OKBtn")
+                wait_for("the reopening client", lambda: "reopen echo=" in log_text(logs[2]), 30)
+                open(files["stop"], "w").close()
+                texts = finish_clients(procs, logs)
     finally:
         pty.__exit__(None, None, None)
-    other, sender = texts
+    other, sender, reopen = texts
+    check(re.match(r"(Receive|Transmit): \d+! ", text), "the port's error box: %r" % text)
     m = re.search(r"sender max_call_ms=([\d.]+)", sender)
     check(m and float(m.group(1)) < 1000, "SendLPaket on a broken line returns within 1 s (%s ms)"
           % (m.group(1) if m else "?"))
     m = re.search(r"other calls=(\d+) calls_with_box=(\d+) max_call_ms=([\d.]+)", other)
-    check(m and int(m.group(2)) > 0, "the port's error box was open while the other client called (%s)"
+    check(m and int(m.group(2)) > 0 and float(m.group(3)) < 1000,
+          "another client's calls kept working while the box was open (%s)" % (m.group(0) if m else "?"))
+    m = re.search(r"reopen echo=(\d) echo_ms=([\d.]+) box_before=(\d) box_after=(\d)", reopen)
+    check(m and m.group(1) == "1" and m.group(3) == "1" and m.group(4) == "1",
+          "after the port was reopened the echo came at once, the box still open (%s)"
           % (m.group(0) if m else "?"))
-    check(m and float(m.group(3)) < 1000, "the other client's calls kept working (slowest %s ms)"
-          % (m.group(3) if m else "?"))
-    box = re.search(r"box_text=(.*)", other)
-    check(box and re.match(r"(Receive|Transmit): \d+! ", box.group(1)), "the box names the step and error: %r"
-          % (box.group(1) if box else None))
     env.end_all()
 
 

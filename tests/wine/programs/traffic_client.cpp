@@ -136,6 +136,7 @@ class Client {
     if (ms) *ms = Now() - t0;
     return SUCCEEDED(hr) && r == VARIANT_TRUE;
   }
+  void ShowDialog() { obj_->ShowSerialConnectionDlg(); }
   bool HasConnection(double* ms) {
     VARIANT_BOOL r = 0;
     const double t0 = Now();
@@ -250,17 +251,17 @@ void BrokenLineSender(int channel, const char* goFile) {
   std::printf("sender max_call_ms=%.1f\n", worst);
 }
 
-// Another client's calls while the port's error box is open.
-void BrokenLineOther(int channel, int seconds) {
+// Another client's calls while the port's error box is open, until the stop file appears.
+void BrokenLineOther(int channel, const char* stopFile) {
   Client c;
   Check(c.Connect(channel), "channel granted");
   std::printf("ready\n");
   std::fflush(stdout);
-  const double end = Now() + seconds * 1000.0;
+  const double end = Now() + 120000;
   double worst = 0;
   int calls = 0, callsWithBox = 0;
   std::wstring boxText;
-  while (Now() < end) {
+  while (Now() < end && GetFileAttributesA(stopFile) == INVALID_FILE_ATTRIBUTES) {
     double a = 0, b = 0;
     c.HasConnection(&a);
     c.SendS(1, &b);
@@ -288,6 +289,25 @@ void BrokenLineOther(int channel, int seconds) {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     Pump(200);
   }
+}
+
+// After the line came back, the port is reopened through the set-up dialog (the test
+// presses OK); the echo must come at once, with the port's error box still open.
+void Reopen(int channel, const char* goFile) {
+  Client c;
+  Check(c.Connect(channel), "channel granted");
+  std::printf("ready\n");
+  std::fflush(stdout);
+  WaitForFile(goFile);
+  const bool boxBefore = FindWindowW(nullptr, L"Fehler") != nullptr;
+  c.ShowDialog();
+  const double t0 = Now();
+  c.SendL(L"back again");
+  const bool echo = c.sink.WaitReceived(1, 3000);
+  const double ms = Now() - t0;
+  const bool boxAfter = FindWindowW(nullptr, L"Fehler") != nullptr;
+  std::printf("reopen echo=%d echo_ms=%.1f box_before=%d box_after=%d\n", echo ? 1 : 0, ms,
+              boxBefore ? 1 : 0, boxAfter ? 1 : 0);
 }
 
 // Round trips of one client: commands, 256-character blocks, then exchanges a second.
@@ -404,14 +424,17 @@ int main(int argc, char** argv) {
   } else if (mode == "broken-sender") {
     BrokenLineSender(arg(2, 0), text(3));
   } else if (mode == "broken-other") {
-    BrokenLineOther(arg(2, 0), arg(3, 5));
+    BrokenLineOther(arg(2, 0), text(3));
+  } else if (mode == "reopen") {
+    Reopen(arg(2, 0), text(3));
   } else if (mode == "bench") {
     Bench(arg(2, 0), arg(3, 200));
   } else if (mode == "rate") {
     Rate(arg(2, 0), arg(3, 3), text(4));
   } else {
     std::printf("usage: traffic_client receive CH N [MS] | pairs CH N | stream CH N LEN [GOFILE] |\n"
-                "       broken-sender CH GOFILE | broken-other CH SECONDS | bench CH N |\n"
+                "       broken-sender CH GOFILE | broken-other CH STOPFILE | reopen CH GOFILE |\n"
+                "       bench CH N |\n"
                 "       rate CH SECONDS [GOFILE] | raw-floor N\n");
     g_failures = 1;
   }
