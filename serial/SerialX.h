@@ -51,6 +51,10 @@ class TSerialPort {
   // Shows the waiting boxes one after the other; a call made while one is open returns.
   void ShowPendingReports();
 
+  // The event the pending read sets when bytes arrive, for a loop to wait on; nullptr while
+  // no read is pending (closed, or a device that answers an empty read at once).
+  HANDLE ReadEvent() const { return Active && read_ && read_->pending ? read_->ov.hEvent : nullptr; }
+
   // Bytes handed to Write that the device has not completed yet.
   size_t UnsentBytes() const;
   static constexpr size_t kMaxUnsentBytes = 64 * 1024;

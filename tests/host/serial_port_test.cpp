@@ -190,10 +190,13 @@ TEST_F(SerialIo, ClosedPortMakesNoSystemCall) {
 }
 
 TEST_F(SerialIo, PendingReadIsHarvestedNeverDoubled) {
+  EXPECT_EQ(port.ReadEvent(), nullptr);
   ASSERT_TRUE(port.Open());
+  EXPECT_EQ(port.ReadEvent(), nullptr);  // nothing pends before the first read
   uint8_t b[260];
   for (int i = 0; i < 5; ++i) EXPECT_EQ(port.Read(b, sizeof b), 0);
   EXPECT_EQ(p.CallCount("ReadFile"), 1u);  // the rest asked the pending one
+  EXPECT_NE(port.ReadEvent(), nullptr);  // a loop can wait for the bytes
 
   p.Receive({1, 2, 3, 4, 5});
   ASSERT_EQ(port.Read(b, 2), 2);  // the pending read completes; the rest waits in order
@@ -214,8 +217,11 @@ TEST_F(SerialIo, PendingReadIsHarvestedNeverDoubled) {
   ASSERT_TRUE(port.Open());
   EXPECT_EQ(port.Read(b, sizeof b), 0);
   EXPECT_EQ(port.Read(b, sizeof b), 0);
+  EXPECT_EQ(port.ReadEvent(), nullptr);  // nothing to wait on: the timer alone polls
   p.Receive({9});
   EXPECT_EQ(ReadAll(), Bytes{9});
+  port.Close();
+  EXPECT_EQ(port.ReadEvent(), nullptr);
 }
 
 TEST_F(SerialIo, WriteOwnsTheBytesAndKeepsTheirOrder) {
