@@ -108,11 +108,30 @@ class Installed:
         return self.env.wine(self.bat(name, line), timeout=timeout)
 
 
-def wizard_button(ui, wizard, text):
-    """The installer's wizard shows the button with this text, visible and enabled."""
-    rc, out = ui.run("list", wizard)
-    return rc == 0 and any(line.startswith("Button\t\t%s\t" % text) and line.endswith("\t1\t1")
-                           for line in out.replace("\r", "").splitlines())
+def wizard_with(ui, button):
+    """The handle ("#n") of the visible dialog window that shows this button enabled, or None.
+    Installer, uninstaller and their message boxes are all dialogs: the button tells them apart."""
+    rc, out = ui.run("windows")
+    for line in out.splitlines() if rc == 0 else []:
+        handle, _, rest = line.partition("\t")
+        if not rest.split("\t")[0].endswith("|#32770"):
+            continue
+        rc, controls = ui.run("list", handle)
+        if rc == 0 and any(c.startswith("Button\t\t%s\t" % button) and c.endswith("\t1\t1")
+                           for c in controls.splitlines()):
+            return handle
+    return None
+
+
+def page_with(ui, button, what, timeout=60):
+    """Waits for the wizard page with this button; returns its window."""
+    found = []
+    check(ui.wait(lambda: found.append(wizard_with(ui, button)) or found[-1], timeout=timeout), what)
+    return found[-1]
+
+
+def click_when_shown(ui, button, what, timeout=60):
+    ui.ok("click", page_with(ui, button, what, timeout), button)
 
 
 def settings_snapshot(env):
@@ -282,10 +301,8 @@ def test(env):
         rc, out = ui.run("wait-gone", "MVR Server|TMVRServMainFm", int(scaled(30000)), timeout=60)
         check(rc == 0, "the server ended with its last client (%s)" % out.strip())
         ui.box("*", retry)
-        wizard = "*|#32770"
-        ui.ok("click", wizard, "&Deinstallieren")
-        check(ui.wait(lambda: wizard_button(ui, wizard, "&Beenden"), timeout=60), "the uninstall runs to its end page")
-        ui.ok("click", wizard, "&Beenden")
+        click_when_shown(ui, "&Deinstallieren", "after retry the uninstaller's confirmation page")
+        click_when_shown(ui, "&Beenden", "the uninstall runs to its end page")
         rc = uninst.wait(timeout=scaled(60))
         # With "_?=" the uninstaller cannot delete itself.
         check(rc == 0 and inst.files() == {"uninst.exe"}, "after retry the uninstall completes (%s)" % rc)
@@ -294,13 +311,11 @@ def test(env):
 
     # --- installing again, interactively: the German wizard, its folder proposal, the finish page
     setup_proc = env.start([setup], os.path.join(work, "setup-ui.log"))
-    wizard = "*|#32770"
-    check(ui.wait(lambda: wizard_button(ui, wizard, "&Weiter >"), timeout=60), "the installer's welcome page")
-    ui.ok("click", wizard, "&Weiter >")
-    check(ui.wait(lambda: wizard_button(ui, wizard, "&Installieren"), timeout=30), "welcome page, then the folder page")
+    click_when_shown(ui, "&Weiter >", "the installer's welcome page")
+    wizard = page_with(ui, "&Installieren", "then the folder page")
     check("\t%s\t" % INSTALL_DIR in ui.ok("list", wizard), "the folder page proposes " + INSTALL_DIR)
     ui.ok("click", wizard, "&Installieren")
-    check(ui.wait(lambda: wizard_button(ui, wizard, "&Fertigstellen"), timeout=120), "the finish page")
+    wizard = page_with(ui, "&Fertigstellen", "the finish page", timeout=120)
     readme = [line for line in ui.ok("list", wizard).splitlines() if "\tLiesmich-Datei anzeigen\t" in line]
     check(len(readme) == 1, "the finish page offers the readme")
     ui.ok("click", wizard, "Liesmich-Datei anzeigen")  # no editor left running in the prefix
