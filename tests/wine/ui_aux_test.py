@@ -84,6 +84,53 @@ def memo_lines(ui, title):
     return ui.text(title, "Memo").split("\n")
 
 
+def pe_resources(path):
+    """{type id: [(name or id, data bytes)]} of a PE file's resources, in directory order."""
+    import struct
+    data = open(path, "rb").read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, opt_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    opt = pe + 24
+    dirs = opt + (96 if struct.unpack_from("<H", data, opt)[0] == 0x10B else 112)
+    res_rva = struct.unpack_from("<I", data, dirs + 2 * 8)[0]
+    table = [struct.unpack_from("<IIII", data, opt + opt_size + 40 * i + 8) for i in range(sections)]
+
+    def offset(rva):
+        for vsize, vaddr, rawsize, rawptr in table:
+            if vaddr <= rva < vaddr + max(vsize, rawsize):
+                return rva - vaddr + rawptr
+        raise Failure("RVA %x outside the sections" % rva)
+
+    base = offset(res_rva)
+
+    def entries(at):
+        named, ids = struct.unpack_from("<HH", data, base + at + 12)
+        return [struct.unpack_from("<II", data, base + at + 16 + 8 * i) for i in range(named + ids)]
+
+    out = {}
+    for type_id, type_off in entries(0):
+        for name, name_off in entries(type_off & 0x7FFFFFFF):
+            key = ("named", name) if name & 0x80000000 else name
+            lang_off = entries(name_off & 0x7FFFFFFF)[0][1]
+            rva, size = struct.unpack_from("<II", data, base + lang_off)
+            out.setdefault(type_id, []).append((key, data[offset(rva):offset(rva) + size]))
+    return out
+
+
+def resources_in_the_exe(env):
+    res = pe_resources(env.exe(os.path.join("app", "MVRServ.exe")))
+    groups = res.get(14, [])
+    check(groups and groups[0][0] == 1, "the first icon group is the application icon, id 1 (%s)"
+          % [g[0] for g in groups])
+    grp = groups[0][1]
+    sizes = sorted(grp[6 + 14 * i] or 256 for i in range(grp[4] | grp[5] << 8))
+    check(sizes == [16, 32], "the application icon comes in 16 and 32 pixels (%s)" % sizes)
+    logo = dict(res.get(10, [])).get(210, b"")
+    check(logo[:2] == b"\xff\xd8" and logo[-2:] == b"\xff\xd9", "the logo is embedded as a JPEG (%d bytes)" % len(logo))
+    version = res.get(16, [(None, b"")])[0][1]
+    check(product_version().encode("utf-16-le") in version, "the version resource carries VERSION's number")
+
+
 def about_box_and_views(env, ui):
     version = version_string(product_version())
     reset_settings(env)
@@ -370,6 +417,7 @@ def log_file(env, ui):
 
 def test(env):
     ui = Ui(env)
+    resources_in_the_exe(env)
     about_box_and_views(env, ui)
     profile_read_back(env, ui)
     unwritable_profile(env, ui)
