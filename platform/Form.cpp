@@ -31,6 +31,12 @@ std::set<HWND>& LiveForms() {
   return forms;
 }
 
+// The forms whose modal loops run now, innermost last.
+std::vector<HWND>& ModalForms() {
+  static std::vector<HWND> forms;
+  return forms;
+}
+
 std::vector<std::string> SplitLines(const char* text) {
   std::vector<std::string> out;
   if (!text) return out;
@@ -92,6 +98,12 @@ BOOL CALLBACK CollectEnabled(HWND h, LPARAM lp) {
   return TRUE;
 }
 }  // namespace
+
+HWND DialogOwner() {
+  for (auto it = ModalForms().rbegin(); it != ModalForms().rend(); ++it)
+    if (IsWindow(*it)) return *it;
+  return Application.MainWindow;
+}
 
 DisabledWindows::DisabledWindows(HWND except) {
   EnabledCtx ctx{except, &disabled_};
@@ -157,10 +169,12 @@ void TForm::Create() {
   RECT r{0, 0, def_.clientWidth, def_.clientHeight};
   AdjustWindowRectEx(&r, def_.style, FALSE, def_.exStyle);
   SetLastError(0);  // not every failure sets one
+  // Every form after the first is owned by the main window: no taskbar button of its own,
+  // and never behind it.
   hwnd_ = CreateWindowExW(def_.exStyle | WS_EX_CONTROLPARENT, def_.className,
                           Utf8ToWide(def_.caption).c_str(), def_.style & ~WS_VISIBLE, def_.left,
-                          def_.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
-                          AppInstance(), this);
+                          def_.top, r.right - r.left, r.bottom - r.top, Application.MainWindow,
+                          nullptr, AppInstance(), this);
   if (!hwnd_) {
     // Without its window the program would run on invisibly for ever.
     const DWORD err = GetLastError();
@@ -169,6 +183,7 @@ void TForm::Create() {
     throw ProgramError(text, err ? HresultFromWin32(err) : kEUnexpected);
   }
   LiveForms().insert(hwnd_);
+  if (!Application.MainWindow) Application.MainWindow = hwnd_;
   tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
                              nullptr, AppInstance(), nullptr);
@@ -359,6 +374,7 @@ void TForm::Destroy() {
   formTag_.reset();
   HWND h = hwnd_;
   LiveForms().erase(h);
+  if (Application.MainWindow == h) Application.MainWindow = nullptr;
   DestroyWindow(h);
   hwnd_ = nullptr;
   controls_.clear();
@@ -448,6 +464,7 @@ int TForm::ShowModal() {
   if (!hwnd_ || inModal_ || Application.Terminated) return mrCancel;
   inModal_ = true;
   modalResult_ = mrNone;
+  ModalForms().push_back(hwnd_);
   {
     DisabledWindows others(hwnd_);
     Show();
@@ -471,6 +488,7 @@ int TForm::ShowModal() {
       }
     }
   }
+  ModalForms().pop_back();
   Hide();
   inModal_ = false;
   return modalResult_;
@@ -579,8 +597,8 @@ LRESULT TForm::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
       if (mouseMove_) mouseMove_(static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp)));
       return 0;
     case DM_GETDEFID:
-      for (auto& c : controls_)
-        if (defs_[c->index].style & csDefault) return MAKELRESULT(c->id, DC_HASDEFID);
+      // The buttons are owner-drawn, so the dialog manager cannot move the default itself.
+      if (const Comp* c = DefaultButton()) return MAKELRESULT(c->id, DC_HASDEFID);
       return 0;
     case WM_COMMAND: {
       const UINT id = LOWORD(wp);
@@ -622,10 +640,27 @@ LRESULT TForm::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
+const TForm::Comp* TForm::DefaultButton() const {
+  const HWND focus = GetFocus();
+  const Comp* marked = nullptr;
+  for (auto& c : controls_) {
+    if (defs_[c->index].kind != CompKind::Button) continue;
+    if (c->hwnd && c->hwnd == focus) return c.get();
+    if (defs_[c->index].style & csDefault) marked = c.get();
+  }
+  return marked;
+}
+
 void TForm::DrawButton(const DRAWITEMSTRUCT& dis) {
   Comp* c = ById(dis.CtlID);
   if (!c) return;
   const ComponentDef& d = defs_[c->index];
+  if (dis.itemAction == ODA_FOCUS && d.kind == CompKind::Button) {
+    // The default frame follows the focus: the other buttons draw theirs anew.
+    for (auto& other : controls_)
+      if (other.get() != c && defs_[other->index].kind == CompKind::Button && other->hwnd)
+        InvalidateRect(other->hwnd, nullptr, FALSE);
+  }
   HDC dc = dis.hDC;
   RECT r = dis.rcItem;
   const bool pushed = (dis.itemState & ODS_SELECTED) != 0;
@@ -634,7 +669,7 @@ void TForm::DrawButton(const DRAWITEMSTRUCT& dis) {
   if (d.kind == CompKind::SpeedButton) {
     if (pushed) DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
   } else {
-    if (d.style & csDefault) {
+    if (c == DefaultButton()) {
       FrameRect(dc, &r, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
       InflateRect(&r, -1, -1);
     }

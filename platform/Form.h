@@ -185,6 +185,8 @@ class TForm {
   const Comp* ByName(const std::string& name) const;
   Comp* ById(UINT id);
   void DrawButton(const DRAWITEMSTRUCT& dis);
+  // The button Enter presses: the focused push button, else the one marked csDefault.
+  const Comp* DefaultButton() const;
   HFONT FontFor(int index) const;
 
   FormDef def_;
@@ -215,6 +217,9 @@ class DisabledWindows {
  private:
   std::vector<HWND> disabled_;
 };
+
+// The owner of a new dialog or message box: the innermost modal form, else the main window.
+HWND DialogOwner();
 
 HINSTANCE AppInstance();
 // Loads a 16x16 icon resource; nullptr when it is missing.

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "platform/Form.h"
 #include "platform/Text.h"
 
 namespace {
@@ -43,7 +44,10 @@ LRESULT CALLBACK CbtProc(int code, WPARAM wp, LPARAM lp) {
 
 int MessageDlg(const std::string& text, MsgDlgType type, unsigned buttons, unsigned defaultButton,
                const std::string& caption) {
-  UINT flags = MB_TASKMODAL | MB_SETFOREGROUND;
+  // Owned by the program's window: no taskbar button of its own, never behind it; brought
+  // to the front also when that window is hidden in the notification area.
+  const HWND owner = DialogOwner();
+  UINT flags = MB_SETFOREGROUND | (owner ? MB_APPLMODAL : MB_TASKMODAL);
   switch (type) {
     case MsgDlgType::Warning: flags |= MB_ICONWARNING; break;
     case MsgDlgType::Error: flags |= MB_ICONERROR; break;
@@ -85,7 +89,12 @@ int MessageDlg(const std::string& text, MsgDlgType type, unsigned buttons, unsig
   RenameHook* outer = g_pending;
   rename.hook = SetWindowsHookExW(WH_CBT, CbtProc, nullptr, GetCurrentThreadId());
   g_pending = &rename;
-  const int r = MessageBoxW(nullptr, body.c_str(), title.c_str(), flags);
+  int r = 0;
+  {
+    // Task-modal with an owner too: the system disables only the owner.
+    DisabledWindows others(owner);
+    r = MessageBoxW(owner, body.c_str(), title.c_str(), flags);
+  }
   if (rename.hook) UnhookWindowsHookEx(rename.hook);
   g_pending = outer;
 

@@ -75,6 +75,22 @@ class Ui:
                 buttons = [b.strip(" []") for b in buttons]
         return text, buttons
 
+    def box_facts(self, caption, timeout_ms=10000):
+        """A message box's owner ("#handle", "#0" for none) and whether it is the foreground
+        window, without answering it."""
+        rc, out = self.run("box", caption, "", timeout_ms)
+        if rc != 0:
+            raise Failure("no message box %r (%s)" % (caption, out.strip()))
+        facts = dict(line.split(": ", 1) for line in out.splitlines() if ": " in line)
+        return facts.get("owner"), facts.get("foreground") == "1"
+
+    def handle(self, win):
+        """A window's handle as "#n", shown or hidden."""
+        found = self.find(win)
+        if not found:
+            raise Failure("no window %r" % win)
+        return found
+
     def wait(self, cond, timeout=10.0, step=0.2):
         """Polls cond until it holds; timeout is scaled for slow machines."""
         deadline = time.time() + scaled(timeout)
