@@ -374,7 +374,13 @@ void TForm::Destroy() {
   formTag_.reset();
   HWND h = hwnd_;
   LiveForms().erase(h);
-  if (Application.MainWindow == h) Application.MainWindow = nullptr;
+  if (Application.MainWindow == h) {
+    // Destroying an owner destroys what it owns: the other forms stay until their own
+    // Destroy, which writes their place.
+    for (HWND f : LiveForms())
+      if (GetWindow(f, GW_OWNER) == h) SetWindowLongPtrW(f, GWLP_HWNDPARENT, 0);
+    Application.MainWindow = nullptr;
+  }
   DestroyWindow(h);
   hwnd_ = nullptr;
   controls_.clear();
