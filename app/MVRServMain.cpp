@@ -176,9 +176,13 @@ void TMVRServMainFm::AddTNAIcon() {
   TNAData.hIcon = Picture("TNAIcon");
   std::strncpy(TNAData.szTip, "MVR Server", sizeof TNAData.szTip - 1);
   Shell_NotifyIconA(NIM_ADD, &TNAData);
+  iconShown_ = true;
 }
 
-void TMVRServMainFm::RemoveTNAIcon() { Shell_NotifyIconA(NIM_DELETE, &TNAData); }
+void TMVRServMainFm::RemoveTNAIcon() {
+  Shell_NotifyIconA(NIM_DELETE, &TNAData);
+  iconShown_ = false;
+}
 
 void TMVRServMainFm::FormClose() {
   // A start without a port never read the stored values: writing now would replace them
@@ -231,7 +235,30 @@ void TMVRServMainFm::ShowMnuClick() {
 
 void TMVRServMainFm::BeendenMnuClick() { Close(); }
 
+void TMVRServMainFm::EndSession() {
+  // The system may end the process once this message is answered: the close handling runs
+  // now, without the automation server's question, which nobody could answer any more.
+  Fire("FormClose");
+  Application.Terminate();
+}
+
 bool TMVRServMainFm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  static const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+  if (msg == WM_QUERYENDSESSION) {
+    result = TRUE;
+    return true;
+  }
+  if (msg == WM_ENDSESSION) {
+    if (wp) EndSession();
+    result = 0;
+    return true;
+  }
+  if (taskbarCreated && msg == taskbarCreated) {
+    // A restarted shell has lost every icon.
+    if (iconShown_) Shell_NotifyIconA(NIM_ADD, &TNAData);
+    result = 0;
+    return true;
+  }
   if (msg == WM_SYSCOMMAND && wp == SC_MINIMIZE) {
     Hide();
     result = 0;

@@ -54,10 +54,12 @@ class TMVRServMainFm : public TForm {
   void SaveWindowParams();
   void AddTNAIcon();
   void RemoveTNAIcon();
+  void EndSession();
 
   TMVRtrx& trx_;
   NOTIFYICONDATAA TNAData{};
   bool TNAIconAdded = false;
+  bool iconShown_ = false;  // in the notification area now: a restarted shell gets it again
   TickSchedule schedule_;  // HideCountdown and TickCount
   bool started_ = false;   // the port opened at start; only then is anything stored
   bool portOpenBeforeClose_ = false;  // what a declined end reopens

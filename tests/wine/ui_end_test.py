@@ -12,6 +12,7 @@ MAIN = "MVR Server|TMVRServMainFm"
 DLG = "ComPortDialog|TComDlgFm"
 SC_CLOSE = 0xF060
 WM_CLOSE = 0x0010
+WM_QUERYENDSESSION, WM_ENDSESSION = 0x0011, 0x0016
 RBUTTONDOWN = 516
 STORED = {"ComPort": 1, "BaudRate": 11, "Databits": 4, "Parity": 0, "Stopbits": 0,
           "InSize": 1000, "OutSize": 1000}
@@ -168,8 +169,34 @@ def no_to_retry_with_client(env, ui):
     env.reg_delete(r"HKLM\Software\Wine\Ports", "COM2")
 
 
+def session_end(env, ui):
+    """A restarted shell gets the icon again; the end of the session ends the program as a
+    close does, with the position and settings written and the icon gone, without asking."""
+    reset_settings(env)
+    with Program(env, "end-session") as prog:
+        ui.find(MAIN)
+        ui.ok("mouse", MAIN, 165, 112)
+        ui.ok("move", MAIN, 300, 200)
+        check(ui.wait(lambda: ui.ok("trayicon", MAIN).strip() == "1", 5), "the icon is there")
+        ui.ok("untray", MAIN)
+        check(ui.ok("trayicon", MAIN).strip() == "0", "the shell lost the icon")
+        ui.ok("broadcast", "TaskbarCreated")
+        check(ui.wait(lambda: ui.ok("trayicon", MAIN).strip() == "1", 5), "\"TaskbarCreated\" adds the icon again")
+
+        answer = ui.ok("send", MAIN, WM_QUERYENDSESSION, 0, 0).split()
+        check(answer[0] == "1", "the session may end (%s)" % answer)
+        env.reset_settings()
+        t0 = time.time()
+        answer = ui.ok("send", MAIN, WM_ENDSESSION, 1, 0).splitlines()
+        check(answer[1] == "icon: 0", "the icon is gone when the end of the session is answered %s" % answer)
+        ends_normally(env, ui, prog, t0, "end of the session")
+    pos = read_section(env, "WindowParams", ["Left", "Top"])
+    check(pos == {"Left": "300", "Top": "200"}, "the window's position is written %s" % pos)
+
+
 def test(env):
     ui = Ui(env)
+    session_end(env, ui)
     end_while_dialog_up(env, ui)
     no_to_retry_with_client(env, ui)
     env.reg_delete(SETTINGS_KEY)

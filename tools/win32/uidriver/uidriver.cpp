@@ -129,6 +129,16 @@ HWND FocusOf(HWND win) {
   return gti.hwndFocus;
 }
 
+// Whether the window's notification-area icon exists: the shell modifies only icons it has.
+bool HasTrayIcon(HWND win, UINT id) {
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
+  nid.hWnd = win;
+  nid.uID = id;
+  nid.uFlags = 0;
+  return Shell_NotifyIconW(NIM_MODIFY, &nid) != FALSE;
+}
+
 int Fail(const char* what, const std::string& arg) {
   std::printf("not found: %s %s\n", what, arg.c_str());
   return 1;
@@ -348,6 +358,8 @@ int main(int argc, char** argv) {
     DWORD_PTR r = 0;
     if (!SendMessageTimeoutW(win, msg, wp, lp, SMTO_NORMAL, 20000, &r)) return Fail("answer", arg(3));
     std::printf("%lld\n", static_cast<long long>(r));
+    // The window's icon at the moment of the answer: a program may end right after it.
+    std::printf("icon: %d\n", HasTrayIcon(win, 1) ? 1 : 0);
     return 0;
   }
   if (cmd == "owner") {
@@ -416,13 +428,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cmd == "trayicon") {
-    // Whether the window's notification-area icon exists: the shell modifies only icons it has.
-    NOTIFYICONDATAW nid{};
-    nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
-    nid.hWnd = win;
-    nid.uID = static_cast<UINT>(num(3, 1));
-    nid.uFlags = 0;
-    std::printf("%d\n", Shell_NotifyIconW(NIM_MODIFY, &nid) ? 1 : 0);
+    std::printf("%d\n", HasTrayIcon(win, static_cast<UINT>(num(3, 1))) ? 1 : 0);
     return 0;
   }
   if (cmd == "visible") {
