@@ -57,7 +57,7 @@ int RunProgram() {
   // The port's error boxes are shown here, outside every client call and every Poll.
   loop.onIdle = [&engine] { engine.Serial.ShowPendingReports(); };
   // Answers reach their client when they arrive, not at the next tick.
-  loop.waitFor = [&engine] { return engine.Serial.ReadEvent(); };
+  loop.waitFor = [&engine] { return engine.ArrivalEvent(); };
   loop.onSignalled = [&engine] { engine.ReceiveArrived(); };
   const int code = RunMainLoop(loop);
   // The loop can end without a close (last client gone, port choice given up).

@@ -109,6 +109,13 @@ void TMVRtrx::ReceiveArrived() {
   inPoll_ = false;
 }
 
+HANDLE TMVRtrx::ArrivalEvent() {
+  const uint32_t now = Serial.Platform().GetTickCount();
+  const bool busy = RxState != rsHeader || now - lastSendTick_ < kWakeWindowMs ||
+                    now - lastByteTick_ < kWakeWindowMs;
+  return busy ? Serial.ReadEvent() : nullptr;
+}
+
 uint32_t TMVRtrx::ReadAll() {
   uint8_t buffer[kMaxFrameSize];
   uint32_t total = 0;
@@ -245,6 +252,7 @@ bool TMVRtrx::SendFrame(uint8_t channel, const uint8_t* data, uint16_t length) {
   frame[length + 2] = static_cast<uint8_t>(crc >> 8);
   frame[length + 3] = static_cast<uint8_t>(crc & 0xFF);
   if (!Serial.Write(frame, length + 4)) return false;
+  lastSendTick_ = Serial.Platform().GetTickCount();
   AnswerCountdown = AnswerTimeout;
   AwaitingAnswer = true;
   BytesSent += static_cast<uint32_t>(length + 4);
@@ -256,6 +264,7 @@ bool TMVRtrx::SendCommand(uint8_t channel, uint8_t value) {
   const uint8_t header = static_cast<uint8_t>(CommandFrameTag | channel);
   const uint8_t frame[3] = {header, value, static_cast<uint8_t>(value ^ header)};
   if (!Serial.Write(frame, 3)) return false;
+  lastSendTick_ = Serial.Platform().GetTickCount();
   BytesSent += 3;
   AnswerCountdown = AnswerTimeout;
   AwaitingAnswer = true;

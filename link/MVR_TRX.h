@@ -16,6 +16,8 @@ constexpr int kMaxFrameData = 256;
 constexpr int kMaxFrameSize = kMaxFrameData + 4;
 // A partly received frame is given up only after the line has been this quiet.
 constexpr uint32_t kFrameSilenceMs = 100;
+// For this long after the last send or received byte, arriving bytes wake the main loop.
+constexpr uint32_t kWakeWindowMs = 1000;
 
 enum : uint8_t {
   rsHeader = 0,
@@ -59,6 +61,11 @@ class TMVRtrx {
   void Poll();
   // The port's read has completed: reads and delivers what has arrived. Never a silent tick.
   void ReceiveArrived();
+  // The event the main loop waits on besides messages, so that answers are delivered when
+  // they arrive: while the link is busy (a send or a received byte within kWakeWindowMs, or
+  // a frame half received). nullptr otherwise: an idle link is polled by the tick alone,
+  // which keeps the idle loop as cheap as a plain message wait.
+  HANDLE ArrivalEvent();
   bool CheckTimeout();
   // False only when the port's send queue is full: then nothing is sent or counted.
   bool SendFrame(uint8_t channel, const uint8_t* data, uint16_t length);
@@ -103,6 +110,7 @@ class TMVRtrx {
 
   bool inPoll_ = false;
   uint32_t lastByteTick_ = 0;  // when the last byte was read
+  uint32_t lastSendTick_ = 0;
   // The channel of the data frame whose length byte is awaited was released meanwhile.
   bool frameAbandoned_ = false;
 };

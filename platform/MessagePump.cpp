@@ -21,37 +21,41 @@ void PumpMessagesFor(DWORD ms) {
   }
 }
 
+namespace {
+
+// Returns false when the loop must end: *code is then its exit code.
+bool Dispatch(const MSG& msg, int* code) {
+  if (msg.message == WM_QUIT) {
+    *code = static_cast<int>(msg.wParam);
+    return false;
+  }
+  MSG m = msg;
+  if (!PreTranslateFormMessage(m)) {
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
+  return true;
+}
+
+}  // namespace
+
 int RunMainLoop(const MainLoopHooks& hooks) {
+  int code = 0;
   for (;;) {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      if (m.message == WM_QUIT) {
-        Application.Terminated = true;
-        return static_cast<int>(m.wParam);
-      }
-      if (!PreTranslateFormMessage(m)) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
-      }
-    }
     if (hooks.onIdle) hooks.onIdle();
     HANDLE h = hooks.waitFor ? hooks.waitFor() : nullptr;
-    // Input that arrived during onIdle and was only looked at still wakes the wait.
-    DWORD r = MsgWaitForMultipleObjectsEx(h ? 1 : 0, h ? &h : nullptr, INFINITE, QS_ALLINPUT,
-                                          MWMO_INPUTAVAILABLE);
-    if (r == WAIT_FAILED && h) {
-      // The object went bad: this time messages alone wake the loop.
-      h = nullptr;
-      r = MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG m;
+    if (!h) {
+      // Nothing to wait for but messages: the plain wait, the cheapest when idle.
+      const BOOL got = GetMessageW(&m, nullptr, 0, 0);
+      if (got < 0) return 1;
+      if (got == 0 || !Dispatch(m, &code)) return got == 0 ? static_cast<int>(m.wParam) : code;
+      continue;
     }
-    if (r == WAIT_FAILED) {
-      // Without messages the loop cannot go on: end as after a quit, with a failure code.
-      const DWORD err = GetLastError();
-      MessageDlg("Fehler in der Nachrichtenschleife: " + SystemErrorText(err) + " (Fehler " +
-                     std::to_string(err) + ")",
-                 MsgDlgType::Error, mbOK);
-      return 1;
-    }
-    if (h && r == WAIT_OBJECT_0 && hooks.onSignalled) hooks.onSignalled();
+    // Input already in the queue (seen but not removed) still ends the wait at once.
+    const DWORD r = MsgWaitForMultipleObjectsEx(1, &h, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (r == WAIT_OBJECT_0 && hooks.onSignalled) hooks.onSignalled();
+    // One message per turn: a stream of data cannot hold messages back.
+    if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE) && !Dispatch(m, &code)) return code;
   }
 }

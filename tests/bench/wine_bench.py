@@ -50,7 +50,7 @@ def main():
     ap.add_argument("--server", help="the MVRServ.exe to measure (default: this build's)")
     ap.add_argument("--count", type=int, default=200)
     ap.add_argument("--seconds", type=float, default=5)
-    ap.add_argument("--idle-seconds", type=float, default=10)
+    ap.add_argument("--idle-seconds", type=float, default=20)
     args = ap.parse_args()
     env = WineEnv()
     env.ensure_prefix()
@@ -68,7 +68,11 @@ def main():
         # Started by hand, the server stays when its clients go.
         log = os.path.join(env.build_dir, "bench-server.log")
         srv = env.start([server], log)
-        time.sleep(3)
+        time.sleep(4)
+        # Idle: no client yet, the device silent; the server's own CPU time over a while.
+        c0, t0 = cpu_seconds(srv.pid), time.time()
+        time.sleep(args.idle_seconds)
+        idle = 100.0 * (cpu_seconds(srv.pid) - c0) / (time.time() - t0)
         out = client(env, "bench", 3, args.count)
         results.append(("SendSPaket -> Receive", figure(out, "SendSPaket")))
         results.append(("SendLPaket(256) -> Receive", figure(out, "SendLPaket256")))
@@ -95,11 +99,6 @@ def main():
             ends.append(float(m.group(3)))
         ten = total * 1000.0 / (max(ends) - min(starts))
 
-        # Idle: no client, the device silent; the server's own CPU time over a while.
-        time.sleep(2)
-        c0, t0 = cpu_seconds(srv.pid), time.time()
-        time.sleep(args.idle_seconds)
-        idle = 100.0 * (cpu_seconds(srv.pid) - c0) / (time.time() - t0)
         srv.terminate()
         env.end_all()
 

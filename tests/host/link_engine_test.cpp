@@ -412,6 +412,28 @@ TEST_F(Link, WakeUpsNeverCountAsSilentTicks) {
   EXPECT_EQ(trx.AnswerCountdown, -1);
 }
 
+TEST_F(Link, TheMainLoopWaitsForBytesOnlyWhileTheLinkIsBusy) {
+  p.now = 50000;
+  trx.Poll();  // a read pends
+  EXPECT_EQ(trx.ArrivalEvent(), nullptr);  // idle: the tick alone polls
+  trx.SendCommand(1, 1);
+  EXPECT_NE(trx.ArrivalEvent(), nullptr);
+  p.now += kWakeWindowMs - 1;
+  EXPECT_NE(trx.ArrivalEvent(), nullptr);
+  p.now += 1;
+  EXPECT_EQ(trx.ArrivalEvent(), nullptr);
+  // Received bytes keep it awake, a half frame until it is complete or given up.
+  Feed({0xF3, 0x02});
+  p.now += kWakeWindowMs;
+  EXPECT_NE(trx.ArrivalEvent(), nullptr);
+  trx.Poll();
+  EXPECT_EQ(trx.RxState, rsHeader);
+  EXPECT_EQ(trx.ArrivalEvent(), nullptr);
+  trx.Close();
+  trx.SendCommand(1, 1);
+  EXPECT_EQ(trx.ArrivalEvent(), nullptr);  // closed: no read to wait for
+}
+
 TEST_F(Link, AnswerCountdownAndTimeouts) {
   EXPECT_FALSE(trx.CheckTimeout());  // nothing sent yet
   trx.SendCommand(1, 1);
