@@ -41,3 +41,17 @@ if [ "$need_install" = 1 ]; then
   apt-get install -y -q --no-install-recommends "${PACKAGES[@]}"
 fi
 echo "setup: all packages present"
+
+# Machines that cannot execute 32-bit x86 code run the shipped 32-bit program's tests in an
+# emulated guest (tests/vm/): qemu, debootstrap and the guest image, built once into build/vm.
+HERE=$(cd "$(dirname "$0")" && pwd)
+if [ "$("$HERE/wine-arch.sh")" = win64 ] || [ "${MVR_VM_TESTS:-}" = 1 ]; then
+  for p in qemu-system-x86 debootstrap; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      apt-get update -q
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-system-x86 debootstrap
+      break
+    fi
+  done
+  "$HERE/../tests/vm/build-image.sh"
+fi

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Builds the test guest into build/vm/: a Debian 12 amd64 system with i386 multiarch and
+# 32-bit Wine (debootstrap minbase, then the packages of guest-packages.txt in a chroot),
+# turned into an ext4 disk image, plus Debian's guest kernel and initrd to boot it directly.
+# Rebuilds only when the package list or the image scripts changed (their hash is stored
+# with the image). Needs root, debootstrap and e2fsprogs; packages come from Debian's mirror.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+ROOT=$PWD
+OUT=${MVR_VM_DIR:-$ROOT/build/vm}
+MIRROR=${MVR_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+SECURITY=${MVR_DEBIAN_SECURITY:-http://deb.debian.org/debian-security}
+SUITE=bookworm
+IMAGE_SIZE=4G
+
+stamp=$(cat tests/vm/guest-packages.txt tests/vm/guest-init.sh tests/vm/build-image.sh | sha256sum | cut -d' ' -f1)
+if [ -f "$OUT/guest.img" ] && [ "$(cat "$OUT/image.sha256" 2>/dev/null)" = "$stamp" ]; then
+  echo "vm image: up to date ($OUT)"
+  exit 0
+fi
+
+mapfile -t packages < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' tests/vm/guest-packages.txt | grep -v '^$')
+mkdir -p "$OUT"
+work=$(mktemp -d "$OUT/rootfs.XXXXXX")
+target=$work/root
+mounted=()
+cleanup() {
+  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+t0=$(date +%s)
+echo "vm image: debootstrap $SUITE (minbase) from $MIRROR"
+debootstrap --variant=minbase --arch=amd64 "$SUITE" "$target" "$MIRROR" > "$work/debootstrap.log" 2>&1 ||
+  { tail -30 "$work/debootstrap.log"; exit 1; }
+
+for fs in proc sys dev dev/pts; do
+  mount --bind "/$fs" "$target/$fs"
+  mounted+=("$target/$fs")
+done
+cat > "$target/etc/apt/sources.list" <<EOF
+deb $MIRROR $SUITE main
+deb $MIRROR $SUITE-updates main
+deb $SECURITY $SUITE-security main
+EOF
+# The kernel package must not try to find a boot loader or the root disk of the chroot.
+mkdir -p "$target/etc/initramfs-tools/conf.d"
+echo "MODULES=most" > "$target/etc/initramfs-tools/conf.d/mvr"
+echo "do_symlinks = no" > "$target/etc/kernel-img.conf"
+
+echo "vm image: installing ${packages[*]}"
+chroot "$target" dpkg --add-architecture i386
+{
+  chroot "$target" env DEBIAN_FRONTEND=noninteractive apt-get update -q &&
+  # i386 postinsts that run programs fail with "Exec format error" on hosts without 32-bit
+  # user mode (glib-compile-schemas, for one); the guest does not need what they make.
+  chroot "$target" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    "${packages[@]}" || chroot "$target" env DEBIAN_FRONTEND=noninteractive dpkg --configure -a ||
+    chroot "$target" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q -f --no-install-recommends
+} > "$work/apt.log" 2>&1 || { tail -40 "$work/apt.log"; exit 1; }
+grep -q "^E:" "$work/apt.log" && grep "^E:" "$work/apt.log" || true
+chroot "$target" apt-get clean
+for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount "${mounted[i]}"; done
+mounted=()
+
+install -m 755 tests/vm/guest-init.sh "$target/sbin/mvr-init"
+kernel=$(ls "$target"/boot/vmlinuz-* | sort -V | tail -1)
+initrd=$(ls "$target"/boot/initrd.img-* | sort -V | tail -1)
+[ -f "$kernel" ] && [ -f "$initrd" ] || { echo "vm image: no kernel or initrd in the guest"; exit 1; }
+for f in "$target/usr/lib/wine/wine" "$target/usr/bin/Xvfb" "$target/usr/bin/socat" "$target/usr/bin/python3"; do
+  [ -e "$f" ] || { echo "vm image: $f missing in the guest"; exit 1; }
+done
+cp "$kernel" "$OUT/vmlinuz.new"
+cp "$initrd" "$OUT/initrd.img.new"
+
+rm -f "$OUT/guest.img.new"
+truncate -s "$IMAGE_SIZE" "$OUT/guest.img.new"
+mkfs.ext4 -q -F -L mvr-guest -d "$target" "$OUT/guest.img.new"
+mv "$OUT/vmlinuz.new" "$OUT/vmlinuz"
+mv "$OUT/initrd.img.new" "$OUT/initrd.img"
+mv "$OUT/guest.img.new" "$OUT/guest.img"
+echo "$stamp" > "$OUT/image.sha256"
+printf '%s\n' "${packages[@]}" > "$OUT/packages.txt"
+echo "vm image: built in $(($(date +%s) - t0)) s: $(du -h --apparent-size "$OUT/guest.img" | cut -f1) image," \
+  "$(du -h "$OUT/guest.img" | cut -f1) used"

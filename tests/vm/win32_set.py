@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""The 32-bit program's test set: the Wine tests that exercise what only the shipped i686
+build does (type library and registration under win32, the 32-bit COM call paths, the
+notification icon, the windows) run against build/win32 under 32-bit Wine, one after the
+other in one session: one display, one win32 prefix, one persistent wineserver.
+
+Runs in the test guest (tests/vm/vmrun.py) on machines that cannot execute 32-bit code, and
+directly on machines that can. Each test's output and exit code go to the results folder,
+where the CTest entries win32.<name> pick them up.
+"""
+import argparse
+import hashlib
+import inspect
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+import winetest  # noqa: E402
+
+# name -> script in tests/wine; the order puts the cheap checks first.
+TESTS = [
+    ("typelib", "test_typelib.py"),
+    ("automation_client", "test_automation_client.py"),
+    ("automation_scripts", "test_automation_scripts.py"),
+    ("ui_start", "ui_start_test.py"),
+    ("ui_main", "ui_main_test.py"),
+]
+
+
+def start_display():
+    """An Xvfb of our own when there is no display (the guest has none)."""
+    if os.environ.get("DISPLAY"):
+        return None
+    for n in range(90, 100):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+            break
+    proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.time() + 60 * winetest.SLOW
+    while not os.path.exists("/tmp/.X11-unix/X%d" % n):
+        if proc.poll() is not None or time.time() > deadline:
+            raise SystemExit("win32 set: Xvfb did not start")
+        time.sleep(0.1)
+    os.environ["DISPLAY"] = ":%d" % n
+    return proc
+
+
+def prefix_key(env):
+    """What a saved prefix must match: the recipe that made it, Wine's version, its place."""
+    version = subprocess.run([env.loader, "--version"], capture_output=True, text=True).stdout
+    text = inspect.getsource(winetest.WineEnv.ensure_prefix) + version + env.prefix + env.com1_link
+    return hashlib.sha256(text.encode()).hexdigest()
+
+
+def restore_prefix(env, cache):
+    """Unpacks a prefix an earlier run saved: making one costs minutes in the guest."""
+    if not cache or not os.path.exists(cache) or not os.path.exists(cache + ".key"):
+        return False
+    if open(cache + ".key").read().strip() != prefix_key(env):
+        return False
+    shutil.rmtree(env.prefix, ignore_errors=True)
+    os.makedirs(env.build_dir, exist_ok=True)
+    return subprocess.run(["tar", "-xf", cache, "-C", env.build_dir]).returncode == 0
+
+
+def save_prefix(env, cache):
+    if not cache:
+        return
+    os.makedirs(os.path.dirname(os.path.abspath(cache)), exist_ok=True)
+    rel = os.path.relpath(env.prefix, env.build_dir)
+    if subprocess.run(["tar", "-cf", cache + ".tmp", "-C", env.build_dir, rel]).returncode == 0:
+        os.replace(cache + ".tmp", cache)
+        with open(cache + ".key", "w") as f:
+            f.write(prefix_key(env) + "\n")
+
+
+def local_copies(state, win32_dir, host_dir):
+    """Copies the programs out of the shared folder: Wine started from the guest's 9p mount
+    crashes at MVRServ.exe's first instruction (a page fault reading 00000002), the same
+    file copied to the guest's own disk runs."""
+    win32_copy = os.path.join(state, "win32")
+    shutil.rmtree(win32_copy, ignore_errors=True)
+    shutil.copytree(win32_dir, win32_copy, ignore=shutil.ignore_patterns("CMakeFiles", "*.obj", "*.a"))
+    sim = os.path.join("tools", "mvrsim", "mvrsim")
+    host_copy = os.path.join(state, "host")
+    os.makedirs(os.path.dirname(os.path.join(host_copy, sim)), exist_ok=True)
+    shutil.copy2(os.path.join(host_dir, sim), os.path.join(host_copy, sim))
+    return win32_copy, host_copy
+
+
+def write_result(results, name, rc, text):
+    with open(os.path.join(results, name + ".log"), "w") as f:
+        f.write(text)
+    with open(os.path.join(results, name + ".rc"), "w") as f:
+        f.write("%d\n" % rc)
+
+
+def main():
+    ap = argparse.ArgumentParser(description="Runs the 32-bit test set under 32-bit Wine.")
+    ap.add_argument("--list", action="store_true", help="print the test names and end")
+    ap.add_argument("--results", help="folder for <name>.log and <name>.rc")
+    ap.add_argument("--state", help="folder for the prefix, ptys and logs (not shared)")
+    ap.add_argument("--build", default=os.path.join(ROOT, "build"), help="holds win32/ and host/")
+    ap.add_argument("--test-timeout", type=float, default=900)
+    ap.add_argument("--prefix-cache", help="tar file to keep the made prefix in for later runs")
+    ap.add_argument("--local-copy", action="store_true", help="run copies of the programs in --state")
+    ap.add_argument("only", nargs="*", help="names of tests to run (default: all)")
+    args = ap.parse_args()
+    if args.list:
+        print("\n".join(name for name, _ in TESTS))
+        return 0
+    if not args.results or not args.state:
+        ap.error("--results and --state are needed")
+
+    t_start = time.time()
+    os.environ["MVR_WINE_ARCH"] = "win32"
+    os.environ["MVR_WINESERVER_PERSISTENT"] = "1"
+    results = os.path.abspath(args.results)
+    shutil.rmtree(results, ignore_errors=True)
+    os.makedirs(results)
+    os.makedirs(args.state, exist_ok=True)
+    win32_dir = os.path.join(args.build, "win32")
+    host_dir = os.path.join(args.build, "host")
+    if args.local_copy:
+        win32_dir, host_dir = local_copies(args.state, win32_dir, host_dir)
+    tests = [(n, s) for n, s in TESTS if not args.only or n in args.only]
+    print("win32 set: %s against %s, slow factor %g" % (" ".join(n for n, _ in tests), win32_dir, winetest.SLOW),
+          flush=True)
+
+    display = start_display()
+    env = winetest.WineEnv(args.state, win32_dir, host_dir)
+    passed = failed = 0
+    try:
+        t0 = time.time()
+        if restore_prefix(env, args.prefix_cache):
+            print("win32 set: prefix restored from", args.prefix_cache, flush=True)
+        else:
+            env.ensure_prefix()
+            save_prefix(env, args.prefix_cache)
+        env.start_server()
+        print("win32 set: prefix and wineserver ready after %.0f s" % (time.time() - t0), flush=True)
+        for name, script in tests:
+            t0 = time.time()
+            cmd = [sys.executable, os.path.join(ROOT, "tests", "wine", script),
+                   "--build", args.state, "--win32", win32_dir, "--host", host_dir]
+            log = os.path.join(args.state, name + ".out")
+            with open(log, "wb") as f:
+                p = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT)
+                try:
+                    rc = p.wait(timeout=args.test_timeout)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+                    rc = 124
+            text = open(log, "rb").read().decode("utf-8", "replace")
+            if rc == 124:
+                text += "\nwin32 set: time limit of %d s reached\n" % args.test_timeout
+            # Whatever a failed test left running must not spoil the next one.
+            env.end_all(timeout=20)
+            took = time.time() - t0
+            text += "win32 set: %s took %.0f s\n" % (name, took)
+            write_result(results, name, rc, text)
+            passed += rc == 0
+            failed += rc != 0
+            print("win32 set: %-20s %s in %.0f s" % (name, "passed" if rc == 0 else "FAILED (%d)" % rc, took),
+                  flush=True)
+    finally:
+        env.wineserver("-k")
+        if display:
+            display.terminate()
+            display.wait()
+    print("win32 set: %d of %d passed in %.0f s" % (passed, passed + failed, time.time() - t_start), flush=True)
+    return 0 if failed == 0 and passed == len(tests) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
