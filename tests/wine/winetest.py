@@ -105,7 +105,9 @@ class WineEnv:
     def start_server(self):
         """Starts the persistent wineserver when asked for one (MVR_WINESERVER_PERSISTENT=1)."""
         if self.persistent:
-            self.wineserver("-p")
+            with open(os.path.join(self.build_dir, "wineserver.log"), "ab") as log:
+                subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=self.env, stdout=log, stderr=log,
+                               stdin=subprocess.DEVNULL, check=False)
 
     def reg_add(self, key, name, value, kind="REG_SZ"):
         self.wine(["reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f"], check_rc=True)
