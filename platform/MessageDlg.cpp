@@ -59,10 +59,11 @@ int MessageDlg(const std::string& text, MsgDlgType type, unsigned buttons, unsig
   const bool abortOnly = buttons == mbAbort;
   if (abortOnly) {
     // A single abort button: the OK slot renamed.
-    rename.labels = {{IDOK, L"&Abbrechen"}};
+    rename.labels.push_back({IDOK, L"&Abbrechen"});
     order = {mbAbort};
   } else if ((buttons & mbYes) && (buttons & mbNo)) {
-    rename.labels = {{IDYES, L"&Ja"}, {IDNO, L"&Nein"}};
+    rename.labels.push_back({IDYES, L"&Ja"});
+    rename.labels.push_back({IDNO, L"&Nein"});
     order = {mbYes, mbNo};
     if (buttons & mbCancel) {
       flags |= MB_YESNOCANCEL;
@@ -73,10 +74,11 @@ int MessageDlg(const std::string& text, MsgDlgType type, unsigned buttons, unsig
     }
   } else if ((buttons & mbOK) && (buttons & mbCancel)) {
     flags |= MB_OKCANCEL;
-    rename.labels = {{IDOK, L"OK"}, {IDCANCEL, L"&Abbrechen"}};
+    rename.labels.push_back({IDOK, L"OK"});
+    rename.labels.push_back({IDCANCEL, L"&Abbrechen"});
     order = {mbOK, mbCancel};
   } else {
-    rename.labels = {{IDOK, L"OK"}};
+    rename.labels.push_back({IDOK, L"OK"});
     order = {mbOK};
   }
   for (size_t i = 1; i < order.size(); ++i)
