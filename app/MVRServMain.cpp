@@ -195,7 +195,8 @@ void TMVRServMainFm::FormClose() {
 }
 
 void TMVRServMainFm::AfterClose() {
-  if (ConfirmEnd && !ConfirmEnd()) {
+  // A question ended by the session's end is no answer: the program is ending anyway.
+  if (ConfirmEnd && !ConfirmEnd() && !Application.Terminated) {
     // The user keeps the program: undo what the close handling took away. The port alone
     // is reopened; the engine's Open would free the channels the clients still hold.
     if (portOpenBeforeClose_) trx_.ResumePort();

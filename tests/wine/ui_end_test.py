@@ -193,6 +193,24 @@ def session_end(env, ui):
     pos = read_section(env, "WindowParams", ["Left", "Top"])
     check(pos == {"Left": "300", "Top": "200"}, "the window's position is written %s" % pos)
 
+    # The session ends while the server's warning is up: nobody answers it, the program ends.
+    env.wine([program_exe(env), "/regserver"], timeout=60, check_rc=True)
+    with Program(env, "end-session-box") as prog:
+        ui.find(MAIN)
+        ui.ok("mouse", MAIN, 165, 112)
+        client = Client(env, "hold")
+        try:
+            check(ui.wait(lambda: client.has("created"), 20), "the client holds an object")
+            ui.ok("syscommand", MAIN, SC_CLOSE)
+            ui.box("Warnung des COM-Servers")
+            env.reset_settings()
+            t0 = time.time()
+            answer = ui.ok("send", MAIN, WM_ENDSESSION, 1, 0).splitlines()
+            check(answer[1] == "icon: 0", "the icon is gone %s" % answer)
+            ends_normally(env, ui, prog, t0, "end of the session during the warning")
+        finally:
+            client.stop()
+
 
 def test(env):
     ui = Ui(env)
