@@ -52,6 +52,7 @@ using LPSTR = char*;
 #define ONESTOPBIT 0
 #define ONE5STOPBITS 1
 #define TWOSTOPBITS 2
+#define EV_RXCHAR 0x0001
 
 struct OVERLAPPED {
   ULONG_PTR Internal;

@@ -22,6 +22,8 @@ class SerialPlatform {
                          OVERLAPPED* ov) = 0;
   virtual BOOL GetOverlappedResult(HANDLE h, OVERLAPPED* ov, DWORD* done, BOOL wait) = 0;
   virtual BOOL CancelIo(HANDLE h) = 0;
+  virtual BOOL SetCommMask(HANDLE h, DWORD mask) = 0;
+  virtual BOOL WaitCommEvent(HANDLE h, DWORD* mask, OVERLAPPED* ov) = 0;
   virtual DWORD WaitForSingleObject(HANDLE h, DWORD ms) = 0;
   virtual BOOL CloseHandle(HANDLE h) = 0;
   virtual DWORD GetLastError() = 0;

@@ -68,10 +68,11 @@ void TSerialPort::SetDataBits(uint8_t index) {
 }
 
 void TSerialPort::ReleaseIo() {
-  for (IoBlock* io : {read_.get(), write_.get()})
+  for (IoBlock* io : {read_.get(), write_.get(), arrival_.get()})
     if (io && io->ov.hEvent) platform_.CloseHandle(io->ov.hEvent);
   read_.reset();
   write_.reset();
+  arrival_.reset();
 }
 
 bool TSerialPort::Open() {
@@ -84,6 +85,7 @@ bool TSerialPort::Open() {
   readFilled_ = readOffset_ = 0;
   writeQueued_.clear();
   readErrorShown_ = writeErrorShown_ = false;
+  arrivalMaskSet_ = arrivalOff_ = false;
 
   read_ = std::make_unique<IoBlock>();
   write_ = std::make_unique<IoBlock>();
@@ -172,6 +174,7 @@ int32_t TSerialPort::Read(void* buffer, int32_t count) {
   if (!Active) return 0;
 
   if (readFilled_ == 0) {
+    CollectArrivalWait();
     IoBlock& io = *read_;
     DWORD n = 0;
     if (io.pending) {
@@ -190,6 +193,11 @@ int32_t TSerialPort::Read(void* buffer, int32_t count) {
       }
       ReportReadError();
       return 0;
+    } else if (n == 0) {
+      // Windows answers an empty read at once, so no read is left to wake a loop.
+      readErrorShown_ = false;
+      ArmArrivalWait();
+      return 0;
     }
     readErrorShown_ = false;
     readFilled_ = std::min<DWORD>(n, kReadChunk);
@@ -201,6 +209,54 @@ int32_t TSerialPort::Read(void* buffer, int32_t count) {
   readOffset_ += take;
   readFilled_ -= take;
   return static_cast<int32_t>(take);
+}
+
+HANDLE TSerialPort::ReadEvent() const {
+  if (!Active) return nullptr;
+  if (read_ && read_->pending) return read_->ov.hEvent;
+  if (arrival_ && arrival_->pending) return arrival_->ov.hEvent;
+  return nullptr;
+}
+
+// A wait that cannot be set up or fails costs nothing but the wake-up: no box, the tick
+// still reads.
+void TSerialPort::ArmArrivalWait() {
+  if (arrivalOff_ || (arrival_ && arrival_->pending)) return;
+  if (!arrival_) {
+    arrival_ = std::make_unique<IoBlock>();
+    arrival_->ov.hEvent = platform_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  }
+  if (!arrival_->ov.hEvent) {
+    arrivalOff_ = true;
+    return;
+  }
+  if (!arrivalMaskSet_) {
+    if (!platform_.SetCommMask(Handle, EV_RXCHAR)) {
+      arrivalOff_ = true;
+      return;
+    }
+    arrivalMaskSet_ = true;
+  }
+  arrival_->events = 0;
+  // Done at once (a character came since the read) still sets the event: harvested like a
+  // pending one.
+  if (platform_.WaitCommEvent(Handle, &arrival_->events, &arrival_->ov) ||
+      platform_.GetLastError() == ERROR_IO_PENDING)
+    arrival_->pending = true;
+  else
+    arrivalOff_ = true;
+}
+
+void TSerialPort::CollectArrivalWait() {
+  if (!arrival_ || !arrival_->pending) return;
+  DWORD n = 0;
+  if (platform_.GetOverlappedResult(Handle, &arrival_->ov, &n, FALSE)) {
+    arrival_->pending = false;
+  } else if (platform_.GetLastError() != ERROR_IO_INCOMPLETE) {
+    // Re-arming a wait that keeps failing would wake the loop for nothing.
+    arrival_->pending = false;
+    arrivalOff_ = true;
+  }
 }
 
 size_t TSerialPort::UnsentBytes() const {
@@ -284,11 +340,12 @@ void TSerialPort::Close() {
   // it first. A device that does not finish cancelled I/O (an unplugged adapter) must not
   // hang the program: after a bounded wait the handle is closed all the same, and the
   // blocks that I/O still owns are kept.
-  const bool anyPending = (read_ && read_->pending) || (write_ && write_->pending);
+  const bool anyPending = (read_ && read_->pending) || (write_ && write_->pending) ||
+                          (arrival_ && arrival_->pending);
   if (anyPending) {
     platform_.CancelIo(Handle);
     const DWORD deadline = platform_.GetTickCount() + kCloseWaitMs;
-    for (std::unique_ptr<IoBlock>* io : {&read_, &write_}) {
+    for (std::unique_ptr<IoBlock>* io : {&read_, &write_, &arrival_}) {
       if (!*io || !(*io)->pending || SettleCancelled(**io, deadline)) continue;
       abandoned_.push_back(std::move(*io));
     }

@@ -51,9 +51,10 @@ class TSerialPort {
   // Shows the waiting boxes one after the other; a call made while one is open returns.
   void ShowPendingReports();
 
-  // The event the pending read sets when bytes arrive, for a loop to wait on; nullptr while
-  // no read is pending (closed, or a device that answers an empty read at once).
-  HANDLE ReadEvent() const { return Active && read_ && read_->pending ? read_->ov.hEvent : nullptr; }
+  // The event set when bytes arrive, for a loop to wait on: the pending read's, or, on a
+  // device that answers an empty read at once (Windows), the pending wait for a received
+  // character. nullptr when neither pends (closed, or that wait could not be set up).
+  HANDLE ReadEvent() const;
 
   // Bytes handed to Write that the device has not completed yet.
   size_t UnsentBytes() const;
@@ -84,12 +85,16 @@ class TSerialPort {
   struct IoBlock {
     OVERLAPPED ov{};
     std::vector<uint8_t> bytes;
+    DWORD events = 0;  // what a pending WaitCommEvent writes
     bool pending = false;
   };
 
   void ReleaseIo();
   // Collects or abandons io after CancelIo; false when it had to be abandoned.
   bool SettleCancelled(IoBlock& io, DWORD deadline);
+  // Arms the wait for a received character after a read found nothing; at most one pends.
+  void ArmArrivalWait();
+  void CollectArrivalWait();
   void StartNextWrite();
   void CollectWrite();
   void FinishWrite(DWORD written, DWORD wanted);
@@ -102,6 +107,10 @@ class TSerialPort {
   // OVERLAPPED.
   std::unique_ptr<IoBlock> read_;
   std::unique_ptr<IoBlock> write_;
+  std::unique_ptr<IoBlock> arrival_;  // the WaitCommEvent, made when first needed
+  bool arrivalMaskSet_ = false;
+  // The wait failed once: until the port is reopened the timer alone polls.
+  bool arrivalOff_ = false;
   std::vector<std::unique_ptr<IoBlock>> abandoned_;
   DWORD readFilled_ = 0;  // bytes of read_ not yet handed out
   DWORD readOffset_ = 0;

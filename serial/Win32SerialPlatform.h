@@ -30,6 +30,10 @@ class Win32SerialPlatform : public SerialPlatform {
     return ::GetOverlappedResult(h, o, n, w);
   }
   BOOL CancelIo(HANDLE h) override { return ::CancelIo(h); }
+  BOOL SetCommMask(HANDLE h, DWORD m) override { return ::SetCommMask(h, m); }
+  BOOL WaitCommEvent(HANDLE h, DWORD* m, OVERLAPPED* o) override {
+    return ::WaitCommEvent(h, m, o);
+  }
   DWORD WaitForSingleObject(HANDLE h, DWORD ms) override { return ::WaitForSingleObject(h, ms); }
   BOOL CloseHandle(HANDLE h) override { return ::CloseHandle(h); }
   DWORD GetLastError() override { return ::GetLastError(); }

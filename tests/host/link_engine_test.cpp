@@ -434,6 +434,56 @@ TEST_F(Link, TheMainLoopWaitsForBytesOnlyWhileTheLinkIsBusy) {
   EXPECT_EQ(trx.ArrivalEvent(), nullptr);  // closed: no read to wait for
 }
 
+// On Windows no read is left pending: the loop waits on the port's wait for a received
+// character, and that wake-up delivers.
+TEST_F(Link, WindowsLikePortWakesTheLoopWhenTheAnswerArrives) {
+  Client a;
+  for (const bool windowsLike : {true, false}) {
+    SCOPED_TRACE(windowsLike ? "Windows" : "Wine");
+    p.readsPendWhenEmpty = !windowsLike;
+    trx.Close();
+    ASSERT_TRUE(trx.Open());
+    ASSERT_TRUE(Reg(1, a, 4));
+    a.calls = 0;
+    p.calls.clear();
+    p.now += 1000;
+    trx.Poll();
+    trx.SendCommand(1, 7);
+    const HANDLE h = trx.ArrivalEvent();
+    ASSERT_NE(h, nullptr);
+    EXPECT_FALSE(p.Signalled(h));
+    p.Receive({0x11, 0x07, 0x16});
+    ASSERT_TRUE(p.Signalled(h));
+    trx.ReceiveArrived();
+    EXPECT_EQ(a.calls, 1);
+    EXPECT_EQ(trx.AnswerCountdown, -1);
+    // Ready for the next answer, with never more than one wait.
+    trx.SendCommand(1, 8);
+    EXPECT_EQ(trx.ArrivalEvent(), h);
+    EXPECT_FALSE(p.Signalled(h));
+    EXPECT_EQ(p.CallCount("WaitCommEvent"), windowsLike ? 2u : 0u);
+    EXPECT_EQ(p.CallCount("SetCommMask"), windowsLike ? 1u : 0u);
+  }
+
+  // A port that refuses the wait: the loop waits for messages alone, the tick delivers.
+  p.readsPendWhenEmpty = false;
+  p.failures["SetCommMask"] = 87;
+  trx.Close();
+  ASSERT_TRUE(trx.Open());
+  ASSERT_TRUE(Reg(1, a, 4));
+  a.calls = 0;
+  p.calls.clear();
+  trx.Poll();
+  trx.SendCommand(1, 7);
+  EXPECT_EQ(p.CallCount("SetCommMask"), 1u);
+  EXPECT_EQ(trx.ArrivalEvent(), nullptr);
+  p.Receive({0x11, 0x07, 0x16});
+  trx.Poll();
+  EXPECT_EQ(a.calls, 1);
+  trx.Serial.ShowPendingReports();
+  EXPECT_TRUE(p.boxes.empty());
+}
+
 TEST_F(Link, AnswerCountdownAndTimeouts) {
   EXPECT_FALSE(trx.CheckTimeout());  // nothing sent yet
   trx.SendCommand(1, 1);

@@ -211,17 +211,122 @@ TEST_F(SerialIo, PendingReadIsHarvestedNeverDoubled) {
   EXPECT_FALSE(FakeComplained());
   EXPECT_TRUE(p.boxes.empty());
 
-  // A device that answers an empty read at once with nothing.
-  port.Close();
-  p.readsPendWhenEmpty = false;
-  ASSERT_TRUE(port.Open());
-  EXPECT_EQ(port.Read(b, sizeof b), 0);
-  EXPECT_EQ(port.Read(b, sizeof b), 0);
-  EXPECT_EQ(port.ReadEvent(), nullptr);  // nothing to wait on: the timer alone polls
-  p.Receive({9});
-  EXPECT_EQ(ReadAll(), Bytes{9});
+  // A read that pends needs no other wait.
+  EXPECT_EQ(p.CallCount("SetCommMask"), 0u);
+  EXPECT_EQ(p.CallCount("WaitCommEvent"), 0u);
   port.Close();
   EXPECT_EQ(port.ReadEvent(), nullptr);
+}
+
+// Windows answers an empty read at once: the wait for a received character stands in for
+// the pending read.
+TEST_F(SerialIo, EmptyReadOnWindowsArmsOneWaitForArrival) {
+  p.readsPendWhenEmpty = false;
+  ASSERT_TRUE(port.Open());
+  uint8_t b[260];
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(port.Read(b, sizeof b), 0);
+  EXPECT_EQ(p.CallCount("ReadFile"), 5u);  // the tick still reads, whatever the wait does
+  EXPECT_EQ(p.CallCount("SetCommMask"), 1u);
+  EXPECT_EQ(p.CallCount("WaitCommEvent"), 1u);  // never a second one
+  const HANDLE h = port.ReadEvent();
+  ASSERT_NE(h, nullptr);
+  EXPECT_FALSE(p.Signalled(h));
+
+  p.Receive({1, 2, 3});
+  EXPECT_TRUE(p.Signalled(h));  // the loop wakes
+  EXPECT_EQ(ReadAll(), (Bytes{1, 2, 3}));
+  EXPECT_EQ(p.CallCount("WaitCommEvent"), 2u);  // harvested and armed again
+  EXPECT_EQ(port.ReadEvent(), h);
+  EXPECT_FALSE(p.Signalled(h));
+  EXPECT_EQ(p.CallCount("SetCommMask"), 1u);
+
+  // A frame drained in several reads, then a tick with nothing: still one wait.
+  Bytes big(700, 0x33);
+  p.Receive(big);
+  EXPECT_EQ(ReadAll(), big);
+  EXPECT_EQ(ReadAll(), Bytes{});
+  EXPECT_EQ(p.CallCount("WaitCommEvent"), 3u);
+  EXPECT_TRUE(p.WaitPending());
+  EXPECT_EQ(port.ReadEvent(), h);
+  EXPECT_FALSE(FakeComplained());
+  EXPECT_TRUE(Shown().empty());
+
+  // A set-up that reopens the port sets the mask anew.
+  ASSERT_TRUE(port.Open());
+  EXPECT_EQ(port.ReadEvent(), nullptr);  // nothing pends before the first read
+  EXPECT_EQ(port.Read(b, sizeof b), 0);
+  EXPECT_NE(port.ReadEvent(), nullptr);
+  EXPECT_EQ(p.CallCount("SetCommMask"), 2u);
+  port.Close();
+  EXPECT_EQ(port.ReadEvent(), nullptr);
+  EXPECT_EQ(p.openHandles, 0);
+  EXPECT_FALSE(FakeComplained());
+}
+
+TEST_F(SerialIo, CloseCancelsAndCollectsTheWaitForArrival) {
+  p.readsPendWhenEmpty = false;
+  ASSERT_TRUE(port.Open());
+  uint8_t b[8];
+  EXPECT_EQ(port.Read(b, 8), 0);
+  ASSERT_TRUE(p.WaitPending());
+  port.Close();
+  EXPECT_EQ(p.CallCount("CancelIo"), 1u);
+  EXPECT_FALSE(p.WaitPending());
+  EXPECT_EQ(p.openHandles, 0);
+  EXPECT_FALSE(FakeComplained());  // not left pending into the close
+
+  // A device that never ends the cancelled wait: the close still ends in bounded time, and
+  // the mask the device writes late belongs to a block the port still keeps.
+  ASSERT_TRUE(port.Open());
+  EXPECT_EQ(port.Read(b, 8), 0);
+  p.ioStuck = true;
+  const DWORD before = p.now;
+  port.Close();
+  EXPECT_GE(p.now - before, TSerialPort::kCloseWaitMs);
+  EXPECT_LE(p.now - before, 2 * TSerialPort::kCloseWaitMs);
+  EXPECT_EQ(p.openHandles, 0);
+  p.ioStuck = false;
+  ASSERT_TRUE(port.Open());
+  p.CompleteStuck();
+  EXPECT_EQ(port.Read(b, 8), 0);
+  EXPECT_NE(port.ReadEvent(), nullptr);
+  p.Receive({6});
+  EXPECT_TRUE(p.Signalled(port.ReadEvent()));
+  EXPECT_EQ(ReadAll(), Bytes{6});
+  port.Close();
+  EXPECT_EQ(p.openHandles, 0);
+  EXPECT_FALSE(FakeComplained());
+  EXPECT_TRUE(Shown().empty());
+}
+
+// Without the wait the link still works at the tick: no box, no retry every read.
+TEST_F(SerialIo, WaitForArrivalThatFailsLeavesTheTimer) {
+  p.readsPendWhenEmpty = false;
+  for (const char* step : {"SetCommMask", "WaitCommEvent", "GetOverlappedResult"}) {
+    SCOPED_TRACE(step);
+    p.failures.clear();
+    p.calls.clear();
+    ASSERT_TRUE(port.Open());
+    uint8_t b[8];
+    if (std::string(step) == "GetOverlappedResult") {
+      EXPECT_EQ(port.Read(b, 8), 0);  // armed; the wait then ends in an error
+      p.failures[step] = 31;
+      EXPECT_EQ(port.Read(b, 8), 0);
+      p.failures.clear();
+    } else {
+      p.failures[step] = 87;
+    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(port.Read(b, 8), 0);
+    EXPECT_EQ(port.ReadEvent(), nullptr);
+    EXPECT_EQ(p.CallCount(step), 1u);
+    EXPECT_LE(p.CallCount("WaitCommEvent"), 1u);
+    p.Receive({7, 8});
+    EXPECT_EQ(ReadAll(), (Bytes{7, 8}));
+    EXPECT_TRUE(Shown().empty());
+    port.Close();
+    EXPECT_EQ(p.openHandles, 0);
+    EXPECT_FALSE(FakeComplained());
+  }
 }
 
 TEST_F(SerialIo, WriteOwnsTheBytesAndKeepsTheirOrder) {

@@ -21,14 +21,34 @@ size_t FakeSerialPlatform::CallCount(const std::string& name) const {
 
 void FakeSerialPlatform::Receive(const std::vector<uint8_t>& bytes) {
   incoming.insert(incoming.end(), bytes.begin(), bytes.end());
+  if (bytes.empty()) return;
+  for (auto& r : reads_)
+    if (!r.stuck) signalled_.insert(r.ov->hEvent);
+  if (!(commMask_ & EV_RXCHAR)) return;
+  bool woke = false;
+  for (auto& w : waits_)
+    if (!w.done && !w.stuck) {
+      CompleteWait(w, EV_RXCHAR);
+      woke = true;
+    }
+  if (!woke) rxHistory_ = true;
+}
+
+// The device writes the events into the caller's mask only now, as a real one does.
+void FakeSerialPlatform::CompleteWait(PendingWait& w, DWORD events) {
+  *w.mask = events;
+  w.done = true;
+  signalled_.insert(w.ov->hEvent);
 }
 
 void FakeSerialPlatform::CompleteStuck() {
   // What the device does long after the port gave up on these: ASan sees a freed buffer.
   for (auto& r : stuckReads_) std::memset(r.buffer, 0x5A, r.count);
   for (auto& w : stuckWrites_) wire.insert(wire.end(), w.buffer, w.buffer + w.count);
+  for (auto& w : stuckWaits_) *w.mask = EV_RXCHAR;
   stuckReads_.clear();
   stuckWrites_.clear();
+  stuckWaits_.clear();
 }
 
 void FakeSerialPlatform::CompleteWrites() {
@@ -110,13 +130,14 @@ BOOL FakeSerialPlatform::ReadFile(HANDLE, LPVOID buffer, DWORD count, DWORD* don
       return FALSE;
     }
   *done = 0;
+  StartOn(ov);
   if (incoming.empty() && readsPendWhenEmpty) {
     reads_.push_back({ov, static_cast<uint8_t*>(buffer), count});
     lastError_ = ERROR_IO_PENDING;
     return FALSE;
   }
   const DWORD n = std::min<DWORD>(count, static_cast<DWORD>(incoming.size()));
-  std::memcpy(buffer, incoming.data(), n);
+  if (n) std::memcpy(buffer, incoming.data(), n);  // an empty vector's data() may be null
   incoming.erase(incoming.begin(), incoming.begin() + n);
   *done = n;
   return TRUE;
@@ -146,6 +167,9 @@ BOOL FakeSerialPlatform::GetOverlappedResult(HANDLE, OVERLAPPED* ov, DWORD* done
     writes_.erase(std::remove_if(writes_.begin(), writes_.end(),
                                  [ov](const PendingWrite& w) { return w.ov == ov; }),
                   writes_.end());
+    waits_.erase(std::remove_if(waits_.begin(), waits_.end(),
+                                [ov](const PendingWait& w) { return w.ov == ov; }),
+                 waits_.end());
     return FALSE;
   }
   for (auto it = reads_.begin(); it != reads_.end(); ++it) {
@@ -181,6 +205,21 @@ BOOL FakeSerialPlatform::GetOverlappedResult(HANDLE, OVERLAPPED* ov, DWORD* done
     writes_.erase(it);
     return TRUE;
   }
+  for (auto it = waits_.begin(); it != waits_.end(); ++it) {
+    if (it->ov != ov) continue;
+    if (it->cancelled && !it->stuck && !it->done) {
+      waits_.erase(it);
+      lastError_ = ERROR_OPERATION_ABORTED;
+      return FALSE;
+    }
+    if (!it->done) {
+      lastError_ = ERROR_IO_INCOMPLETE;
+      return FALSE;
+    }
+    *done = 0;
+    waits_.erase(it);
+    return TRUE;
+  }
   (void)wait;
   lastError_ = ERROR_INVALID_PARAMETER;
   return FALSE;
@@ -196,7 +235,47 @@ BOOL FakeSerialPlatform::CancelIo(HANDLE) {
     w.cancelled = true;
     w.stuck = ioStuck && !w.done;
   }
+  for (auto& w : waits_) {
+    w.cancelled = true;
+    w.stuck = ioStuck && !w.done;
+  }
   return TRUE;
+}
+
+BOOL FakeSerialPlatform::SetCommMask(HANDLE, DWORD mask) {
+  if (Fail("SetCommMask")) return FALSE;
+  // A new mask ends a pending wait with no events and forgets what came before.
+  for (auto& w : waits_)
+    if (!w.done && !w.stuck) CompleteWait(w, 0);
+  commMask_ = mask;
+  rxHistory_ = false;
+  return TRUE;
+}
+
+BOOL FakeSerialPlatform::WaitCommEvent(HANDLE, DWORD* mask, OVERLAPPED* ov) {
+  if (Fail("WaitCommEvent")) return FALSE;
+  // A finished wait's OVERLAPPED may be used again.
+  waits_.erase(std::remove_if(waits_.begin(), waits_.end(),
+                              [ov](const PendingWait& w) { return w.ov == ov && w.done; }),
+               waits_.end());
+  if (WaitPending()) {  // the system refuses a second wait on one handle
+    lastError_ = ERROR_INVALID_PARAMETER;
+    boxes.push_back("FAKE: WaitCommEvent while one is pending");
+    return FALSE;
+  }
+  if (commMask_ == 0) {
+    lastError_ = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  StartOn(ov);
+  waits_.push_back({ov, mask});
+  if (rxHistory_) {  // a character came since the last wait: done at once
+    rxHistory_ = false;
+    CompleteWait(waits_.back(), EV_RXCHAR);
+    return TRUE;
+  }
+  lastError_ = ERROR_IO_PENDING;
+  return FALSE;
 }
 
 DWORD FakeSerialPlatform::WaitForSingleObject(HANDLE h, DWORD ms) {
@@ -205,7 +284,9 @@ DWORD FakeSerialPlatform::WaitForSingleObject(HANDLE h, DWORD ms) {
       std::any_of(reads_.begin(), reads_.end(),
                   [h](const PendingRead& r) { return r.stuck && r.ov->hEvent == h; }) ||
       std::any_of(writes_.begin(), writes_.end(),
-                  [h](const PendingWrite& w) { return w.stuck && w.ov->hEvent == h; });
+                  [h](const PendingWrite& w) { return w.stuck && w.ov->hEvent == h; }) ||
+      std::any_of(waits_.begin(), waits_.end(),
+                  [h](const PendingWait& w) { return w.stuck && w.ov->hEvent == h; });
   if (!stuck) return WAIT_OBJECT_0;
   now += ms;
   return WAIT_TIMEOUT;
@@ -223,14 +304,19 @@ BOOL FakeSerialPlatform::CloseHandle(HANDLE h) {
       if (r.stuck) stuckReads_.push_back(r);
     for (const auto& w : writes_)
       if (w.stuck) stuckWrites_.push_back(w);
+    for (const auto& w : waits_)
+      if (w.stuck) stuckWaits_.push_back(w);
+    const bool waitPending = WaitPending();
+    waits_.clear();
     reads_.erase(std::remove_if(reads_.begin(), reads_.end(),
                                 [](const PendingRead& r) { return r.stuck; }),
                  reads_.end());
     writes_.erase(std::remove_if(writes_.begin(), writes_.end(),
                                  [](const PendingWrite& w) { return w.stuck; }),
                   writes_.end());
-    if (!reads_.empty() || std::any_of(writes_.begin(), writes_.end(),
-                                       [](const PendingWrite& w) { return !w.done; }))
+    if (!reads_.empty() || waitPending ||
+        std::any_of(writes_.begin(), writes_.end(),
+                    [](const PendingWrite& w) { return !w.done; }))
       boxes.push_back("FAKE: device closed with I/O pending");
   }
   if (!handles_.erase(h)) {

@@ -1,5 +1,7 @@
 // A serial device in memory that behaves like the real one under Wine: a read with
-// nothing queued pends and completes later; writes may pend; any step can fail.
+// nothing queued pends and completes later; writes may pend; any step can fail. With
+// readsPendWhenEmpty off it behaves like Windows: an empty read returns at once with 0 bytes,
+// and a WaitCommEvent for EV_RXCHAR is what completes when bytes arrive.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -21,7 +23,7 @@ class FakeSerialPlatform : public SerialPlatform {
   // Bytes that reached the line, in order.
   std::vector<uint8_t> wire;
   bool writesPend = false;       // WriteFile returns pending; complete with CompleteWrites()
-  bool readsPendWhenEmpty = true;
+  bool readsPendWhenEmpty = true;  // false: Windows-like
   DWORD shortWriteBy = 0;        // a write that completes at once reports this many bytes less
   DWORD now = 0;                 // the clock in milliseconds; tests move it
   // Pending reads and writes ignore CancelIo (an unplugged USB adapter); CompleteStuck()
@@ -42,6 +44,13 @@ class FakeSerialPlatform : public SerialPlatform {
   void CompleteWrites();
   void CompleteStuck();
   size_t CallCount(const std::string& name) const;
+  // Whether the completion of an operation has set this event and nobody reset it.
+  bool Signalled(HANDLE event) const { return signalled_.count(event) != 0; }
+  bool WaitPending() const {
+    for (const auto& w : waits_)
+      if (!w.done && !w.stuck) return true;
+    return false;
+  }
 
   HANDLE CreateEventA(void*, BOOL, BOOL, LPCSTR) override;
   HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void*, DWORD disposition,
@@ -55,6 +64,8 @@ class FakeSerialPlatform : public SerialPlatform {
   BOOL WriteFile(HANDLE, LPCVOID buffer, DWORD count, DWORD* done, OVERLAPPED* ov) override;
   BOOL GetOverlappedResult(HANDLE, OVERLAPPED* ov, DWORD* done, BOOL wait) override;
   BOOL CancelIo(HANDLE) override;
+  BOOL SetCommMask(HANDLE, DWORD mask) override;
+  BOOL WaitCommEvent(HANDLE, DWORD* mask, OVERLAPPED* ov) override;
   DWORD WaitForSingleObject(HANDLE h, DWORD ms) override;
   BOOL CloseHandle(HANDLE h) override;
   DWORD GetLastError() override { return lastError_; }
@@ -83,7 +94,21 @@ class FakeSerialPlatform : public SerialPlatform {
     bool cancelled = false;
     bool stuck = false;
   };
+  struct PendingWait {
+    OVERLAPPED* ov;
+    DWORD* mask;
+    bool done = false;
+    bool cancelled = false;
+    bool stuck = false;
+  };
+  void StartOn(OVERLAPPED* ov) { signalled_.erase(ov->hEvent); }
+  void CompleteWait(PendingWait& w, DWORD events);
   std::vector<PendingRead> reads_;
+  std::vector<PendingWait> waits_;
+  std::vector<PendingWait> stuckWaits_;
+  std::set<HANDLE> signalled_;
+  DWORD commMask_ = 0;
+  bool rxHistory_ = false;  // a character came while no wait pended
   std::vector<PendingWrite> writes_;
   std::set<HANDLE> handles_;
   DWORD lastError_ = 0;
