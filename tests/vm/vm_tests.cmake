@@ -26,12 +26,12 @@ execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/win32_se
 string(REPLACE "\n" ";" mvr_win32_tests "${mvr_win32_tests}")
 
 add_test(NAME win32.set
-         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/vmrun.py --timeout 1650
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/vmrun.py --timeout 2400
                  --vm-dir ${mvr_build_root}/vm --env MVR_SLOW_FACTOR=${MVR_VM_SLOW_FACTOR} --
                  python3 tests/vm/win32_set.py --build ${mvr_build_rel} --results ${mvr_build_rel}/win32-results
                  --state /tmp/mvr-win32 --local-copy --prefix-cache ${mvr_build_rel}/vm/prefix-win32.tar
          WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
-set_tests_properties(win32.set PROPERTIES FIXTURES_SETUP win32set TIMEOUT 1700)
+set_tests_properties(win32.set PROPERTIES FIXTURES_SETUP win32set TIMEOUT 2450)
 foreach(name IN LISTS mvr_win32_tests)
   add_test(NAME win32.${name}
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/show_result.py ${mvr_results} ${name})

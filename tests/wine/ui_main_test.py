@@ -18,7 +18,7 @@ def counters_autohide_icon(env, ui):
     # 3 data frames of 10 bytes (14 on the wire each) and a 5-byte frame for an unbound channel.
     sim = ["--start-delay", "1500", "--flood", "3:0:10", "--send", "F0 00 41 00 00"]
     with Program(env, "main1", sim) as prog:
-        out = ui.ok("watch", MAIN, 9000)
+        out = ui.ok("watch", MAIN, int(scaled(9000)))
         check(out.startswith("hidden-after"), "the window hides by itself (%s)" % out.strip())
         ms = int(out.split()[1])
         check(2000 <= ms <= 3200 + scaled(1300), "auto-hide about 3.2 s after showing (%d ms)" % ms)
