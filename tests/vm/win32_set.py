@@ -28,6 +28,7 @@ TESTS = [
     ("automation_scripts", "test_automation_scripts.py"),
     ("ui_start", "ui_start_test.py"),
     ("ui_main", "ui_main_test.py"),
+    ("ui_end", "ui_end_test.py"),
 ]
 
 

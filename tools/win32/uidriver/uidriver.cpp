@@ -101,6 +101,13 @@ HWND FindControl(HWND form, const std::wstring& key) {
   return nullptr;
 }
 
+// Wait limits scale by the test bed's slow-machine factor (MVR_SLOW_FACTOR).
+DWORD Scaled(DWORD ms) {
+  const char* v = std::getenv("MVR_SLOW_FACTOR");
+  const double f = v ? std::atof(v) : 1.0;
+  return static_cast<DWORD>(ms * (f > 1.0 ? f : 1.0));
+}
+
 // A window argument: a caption, "caption|class", or "#<handle>".
 HWND Resolve(const std::string& arg, DWORD timeoutMs = 5000, bool visibleOnly = false) {
   if (!arg.empty() && arg[0] == '#')
@@ -347,7 +354,8 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  HWND win = Resolve(arg(2));
+  // A mouse move means the shown window; the wait scales for slow machines like the tests'.
+  HWND win = Resolve(arg(2), Scaled(5000), cmd == "mouse");
   if (!win) return Fail("window", arg(2));
 
   if (cmd == "post" || cmd == "send") {
