@@ -93,7 +93,6 @@ def declined_end_keeps_running(env, ui):
                 'o.ConnectChannel 1\nWScript.Echo "created"\n'
                 'For i = 1 To 100\n  WScript.Sleep 250\n  WScript.Echo "got " & n\nNext\n')
     with Program(env, "main3", ["--unsolicited", "100:data:1:41"]) as prog:
-        ui.find(MAIN)
         ui.ok("mouse", MAIN, 165, 112)
         host = env.exe(os.path.join("tools", "win32", "scripthost", "mvrscript.exe"))
         client = env.start([host, "Z:" + script.replace("/", "\\")], os.path.join(work, "out.txt"))

@@ -354,8 +354,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // A mouse move means the shown window; the wait scales for slow machines like the tests'.
-  HWND win = Resolve(arg(2), Scaled(5000), cmd == "mouse");
+  // A mouse move waits for the shown window (a hidden one gets no move) but takes a hidden one
+  // at the end of the wait; the wait scales for slow machines like the tests'.
+  HWND win = cmd == "mouse" ? Resolve(arg(2), Scaled(5000), true) : nullptr;
+  if (!win) win = Resolve(arg(2), cmd == "mouse" ? 0 : Scaled(5000));
   if (!win) return Fail("window", arg(2));
 
   if (cmd == "post" || cmd == "send") {
