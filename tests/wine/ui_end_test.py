@@ -5,7 +5,7 @@ import os
 import tempfile
 import time
 
-from uidrive import (SETTINGS_KEY, Program, Ui, check, program_exe, read_section, reset_settings)
+from uidrive import (SETTINGS_KEY, Program, Ui, check, program_exe, read_section, reset_settings, scaled)
 from winetest import main_wrapper
 
 MAIN = "MVR Server|TMVRServMainFm"
@@ -36,7 +36,7 @@ def ends_normally(env, ui, prog, started, what, limit=5.0):
     check(ended(ui, prog, limit + 10), "%s: the program ends" % what)
     took = time.time() - started
     print("%s: ended %.2f s after the request" % (what, took), flush=True)
-    check(took <= limit, "%s: within %.0f s (%.2f s)" % (what, limit, took))
+    check(took <= scaled(limit), "%s: within %.0f s (%.2f s)" % (what, scaled(limit), took))
     check(prog.proc.returncode == 0, "%s: exit code 0 (%s)" % (what, prog.proc.returncode))
     pos = read_section(env, "WindowParams", ["Left", "Top"])
     port = read_section(env, "ComPort", ["ComPort"])
