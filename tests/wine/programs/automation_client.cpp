@@ -16,6 +16,7 @@
 
 #include "MVR_Server.h"
 #include "automation/ComPtr.h"
+#include "EventSink.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ std::string Hex(const std::wstring& s) {
 }
 
 // The client's event sink: plain IDispatch answering the event interface.
-class Sink final : public IDispatch {
+class Sink final : public EventSinkBase {
  public:
   std::vector<std::wstring> received;
   int timeouts = 0;
@@ -70,23 +71,6 @@ class Sink final : public IDispatch {
   IMVRqmz_trx* disconnectOnReceive = nullptr;  // borrowed; the handler calls back into the server
   bool nestedOk = false;
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != DIID_IMVRqmz_trxEvents)
-      return E_NOINTERFACE;
-    *ppv = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs_; }  // lives on the stack
-  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
-    *n = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p, VARIANT*, EXCEPINFO*,
                       UINT*) override {
     if (id == 3 && (flags & DISPATCH_METHOD) && p && p->cArgs == 1 && p->rgvarg[0].vt == VT_BSTR) {
@@ -104,15 +88,11 @@ class Sink final : public IDispatch {
     }
     return S_OK;
   }
-  ULONG refs() const { return refs_; }
   bool WaitReceived(size_t n, DWORD ms) {
     const DWORD end = GetTickCount() + ms;
     while (received.size() < n && static_cast<LONG>(end - GetTickCount()) > 0) PumpMessagesFor(10);
     return received.size() >= n;
   }
-
- private:
-  ULONG refs_ = 1;
 };
 
 ComPtr<IConnectionPoint> EventPoint(IUnknown* obj) {

@@ -14,6 +14,7 @@
 
 #include "MVR_Server.h"
 #include "automation/ComPtr.h"
+#include "EventSink.h"
 
 namespace {
 
@@ -55,28 +56,11 @@ void Pump(double ms) {
 }
 
 // The event sink: records every Receive.
-class Sink final : public IDispatch {
+class Sink final : public EventSinkBase {
  public:
   std::vector<std::wstring> received;
   int timeouts = 0;
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != DIID_IMVRqmz_trxEvents)
-      return E_NOINTERFACE;
-    *ppv = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs_; }  // lives on the stack
-  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
-    *n = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*,
                       UINT*) override {
     if (id == 3 && p && p->cArgs == 1 && p->rgvarg[0].vt == VT_BSTR) {
@@ -90,9 +74,6 @@ class Sink final : public IDispatch {
   bool WaitReceived(size_t n, double ms) {
     return PumpUntil([&] { return received.size() >= n; }, ms);
   }
-
- private:
-  ULONG refs_ = 1;
 };
 
 // One object with its sink connected and a channel bound.
