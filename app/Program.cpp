@@ -59,7 +59,8 @@ int RunProgram() {
   // Answers reach their client when they arrive, not at the next tick.
   loop.waitFor = [&engine] { return engine.ArrivalEvent(); };
   loop.onSignalled = [&engine] { engine.ReceiveArrived(); };
-  const int code = RunMainLoop(loop);
+  int code = RunMainLoop(loop);
+  while (ServeLateClient()) code = RunMainLoop(loop);
   // The loop can end without a close (last client gone, port choice given up).
   mainFm.CloseAfterLoop();
   Application.EndRequest = nullptr;

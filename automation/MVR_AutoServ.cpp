@@ -16,6 +16,7 @@
 #include "automation/ServerRegistration.h"
 #include "platform/Boundary.h"
 #include "platform/MessageDlg.h"
+#include "platform/MessagePump.h"
 #include "platform/Text.h"
 #include "serial/Win32SerialPlatform.h"
 
@@ -38,15 +39,15 @@ namespace {
 
 long g_objects = 0;
 long g_locks = 0;
+long g_created = 0;  // objects made so far, for the wait for a first client
 bool g_automationMode = false;
+bool g_endingIdle = false;  // the loop was asked to end because the last client left
 DWORD g_classCookie = 0;
 ServerClaim g_claim;
 ComPtr<ITypeLib> g_typeLib;
 
-void ServerReleased() {
-  // In automation mode the program lives only for its clients.
-  if (g_automationMode && g_objects == 0 && g_locks == 0) PostQuitMessage(0);
-}
+// Defined with the class factory: ends an automation start once no client is left.
+void ServerReleased();
 
 std::u16string AnsiByteToText(uint8_t byte) {
   const char c = static_cast<char>(byte);
@@ -90,6 +91,7 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
  public:
   TMVR_AutoServ() : TAutoServCore(*MVRtrx, &AnsiByteToText, &TextToAnsi), FConnectionPoint(this) {
     ++g_objects;
+    ++g_created;
     if (SUCCEEDED(TypeInfoOf(IID_IMVRqmz_trx, dispInfo_.Put()))) {
       // DispInvoke needs the vtable half of the dual interface.
       HREFTYPE ref = 0;
@@ -406,6 +408,71 @@ class ClassFactory final : public IClassFactory {
 
 ClassFactory g_factory;
 
+// How long a process that may have been started for a client served elsewhere waits for one.
+constexpr DWORD kFirstClientWaitMs = 5000;
+// Wine hands out the class object through a pipe with no way to withdraw it atomically (what
+// Windows' SCM does), so the end after the last client goes in two steps. First the class
+// object stays for a while: clients that come close behind the last one (one that waited for
+// the pipe, one that starts as another ends) are served here instead of meeting a withdrawal.
+constexpr DWORD kLingerMs = 2000;
+// Then it is withdrawn, but its stub stays a little longer: a client that read it from the
+// pipe just before still needs it to create its object.
+constexpr DWORD kDrainMs = 500;
+bool g_stubHeld = false;
+bool g_withdrawn = false;
+UINT_PTR g_endTimer = 0;
+
+// New clients then start a new server, which waits for this process to end.
+void WithdrawClassObject() {
+  if (g_classCookie && !g_stubHeld && SUCCEEDED(CoLockObjectExternal(&g_factory, TRUE, FALSE)))
+    g_stubHeld = true;
+  g_claim.MarkRevoked();
+  if (g_classCookie) CoRevokeClassObject(g_classCookie);
+  g_classCookie = 0;
+  g_withdrawn = true;
+}
+
+void ReleaseStub() {
+  if (g_stubHeld) CoLockObjectExternal(&g_factory, FALSE, TRUE);
+  g_stubHeld = false;
+}
+
+bool Idle() { return g_objects == 0 && g_locks == 0; }
+
+void StopEndTimer() {
+  if (g_endTimer) KillTimer(nullptr, g_endTimer);
+  g_endTimer = 0;
+}
+
+void CALLBACK EndStep(HWND, UINT, UINT_PTR, DWORD);
+
+void StartEndTimer(DWORD ms) {
+  StopEndTimer();
+  g_endTimer = SetTimer(nullptr, 0, ms, &EndStep);
+  if (!g_endTimer) {
+    g_endingIdle = true;  // no timer: end at once
+    PostQuitMessage(0);
+  }
+}
+
+void CALLBACK EndStep(HWND, UINT, UINT_PTR, DWORD) {
+  StopEndTimer();
+  if (!Idle()) return;  // a client came; its release starts the end again
+  if (!g_withdrawn) {
+    WithdrawClassObject();
+    StartEndTimer(kDrainMs);
+    return;
+  }
+  g_endingIdle = true;
+  PostQuitMessage(0);
+}
+
+void ServerReleased() {
+  // In automation mode the program lives only for its clients. Never from inside this
+  // release, which may be a client's call: the timer ends the loop.
+  if (g_automationMode && Idle()) StartEndTimer(g_withdrawn ? kDrainMs : kLingerMs);
+}
+
 std::wstring ExePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
@@ -438,11 +505,9 @@ ServerStart StartAutomationServer(const char* cmdLine) {
     start.EndNow = true;
     return start;
   }
-  if (start.Mode != StartMode::RegServer &&
-      g_claim.Acquire(start.Mode == StartMode::Automation) == ServerClaim::Outcome::EndQuietly) {
-    start.EndNow = true;  // another process served our client
-    return start;
-  }
+  const bool serveIfAsked = start.Mode != StartMode::RegServer &&
+                            g_claim.Acquire(start.Mode == StartMode::Automation) ==
+                                ServerClaim::Outcome::ServeIfAsked;
   HRESULT hr = LoadTypeLibEx(exe.c_str(), REGKIND_NONE, g_typeLib.Put());
   RegistrationResult reg;
   if (SUCCEEDED(hr)) {
@@ -470,16 +535,28 @@ ServerStart StartAutomationServer(const char* cmdLine) {
     MessageDlg("Der COM-Server konnte nicht gestartet werden: " + HresultText(hr), MsgDlgType::Error, mbOK);
     start.EndNow = true;
     start.ExitCode = 1;
-  } else {
-    g_claim.MarkRegistered();
+    return start;
+  }
+  g_claim.MarkRegistered();
+  // Nothing is shown until a client has come: most likely ours was served elsewhere.
+  const auto clientCame = [] { return g_created > 0 || g_locks > 0; };
+  if (serveIfAsked && !PumpMessagesUntil(clientCame, kFirstClientWaitMs)) {
+    WithdrawClassObject();
+    if (!PumpMessagesUntil(clientCame, kDrainMs)) start.EndNow = true;
   }
   return start;
 }
 
+bool ServeLateClient() {
+  if (!g_endingIdle) return false;
+  g_endingIdle = false;
+  return g_objects > 0 || g_locks > 0;
+}
+
 void StopAutomationServer() {
-  g_claim.MarkRevoked();
-  if (g_classCookie) CoRevokeClassObject(g_classCookie);
-  g_classCookie = 0;
+  StopEndTimer();
+  WithdrawClassObject();
+  ReleaseStub();
   g_typeLib.Reset();
   g_claim.Release();
 }

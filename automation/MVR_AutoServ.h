@@ -17,6 +17,9 @@ struct ServerStart {
 // Handles the switches, registers the server again (except UNREGSERVER) and registers the
 // class object. COM must be initialised on the calling (main) thread.
 ServerStart StartAutomationServer(const char* cmdLine);
+// After the main loop: true when it ended because the last client left, yet a client came
+// before the end (it had the class object already): the loop must run on for that client.
+bool ServeLateClient();
 // Revokes the class object and drops the type library; before CoUninitialize.
 void StopAutomationServer();
 

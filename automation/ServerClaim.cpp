@@ -65,11 +65,7 @@ ServerClaim::Outcome ServerClaim::Acquire(bool automationStart) {
     ResetEvent(registered_);
     return Outcome::Serve;
   }
-  if (registeredSeen) {
-    Release();
-    return Outcome::EndQuietly;
-  }
-  return Outcome::Serve;
+  return registeredSeen ? Outcome::ServeIfAsked : Outcome::Serve;
 }
 
 void ServerClaim::MarkRegistered() {

@@ -5,14 +5,16 @@
 // start at once start two servers, and both open COM1 (each reading half of the device's
 // answers). The serving process holds a named mutex for its whole run. A process started by
 // COM while another one serves or is still starting does nothing visible and waits for that
-// one to end: if a class object was registered meanwhile, its client is served there and it
-// ends quietly; if not (the first one gave up before registering), it serves in its place.
+// one to end. If that one never registered a class object (it gave up first), it serves in
+// its place. If it did, our client was probably served there; but it may also have found the
+// class object withdrawn on its next try, and then it waits for us: so we register ours and
+// serve only if a client comes within a few seconds.
 #pragma once
 #include <windows.h>
 
 class ServerClaim {
  public:
-  enum class Outcome { Serve, EndQuietly };
+  enum class Outcome { Serve, ServeIfAsked };
 
   ServerClaim() = default;
   ServerClaim(const ServerClaim&) = delete;

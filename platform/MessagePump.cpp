@@ -21,6 +21,26 @@ void PumpMessagesFor(DWORD ms) {
   }
 }
 
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD ms) {
+  const DWORD end = GetTickCount() + ms;
+  while (!done()) {
+    MSG msg;
+    if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        break;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+      continue;
+    }
+    const LONG left = static_cast<LONG>(end - GetTickCount());
+    if (left <= 0) break;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+  }
+  return done();
+}
+
 namespace {
 
 // Returns false when the loop must end: *code is then its exit code.

@@ -8,6 +8,10 @@
 
 void PumpMessagesFor(DWORD ms);
 
+// Dispatches messages until done() holds or ms have passed; returns done(). A WM_QUIT met on
+// the way ends the wait and is posted again, for the loop that comes after.
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD ms);
+
 struct MainLoopHooks {
   // The object to wait on besides messages; nullptr: messages alone.
   std::function<HANDLE()> waitFor;

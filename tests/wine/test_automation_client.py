@@ -127,9 +127,9 @@ def test(env):
         check(env.end_all(), "every server process ended by itself after the clients")
 
     with PtyPair(env) as pty, Simulator(env, pty):
-        # The same crossing made certain: a start by COM while a server is running serves
-        # nobody and ends when the running one ends (had it opened its window and COM1, it
-        # would wait for clients for ever).
+        # The same crossing made certain: a start by COM while a server is running shows
+        # nothing, and when the running one ends it waits a few seconds for a client of its
+        # own and then ends too (had it opened its window and COM1, it would wait for ever).
         ui = Ui(env)
         first = env.start([server], os.path.join(env.build_dir, "server-first.log"))
         check(ui.find(MAIN, 30000) is not None, "the first server shows its window")

@@ -430,6 +430,14 @@ void Take(int channel, int seconds) {
   Check(!ServerRunning(), "the server ends with the last live client: the dead one's object is gone");
 }
 
+// A client that only comes and goes: create, one call, release.
+void Brief() {
+  ComPtr<IMVRqmz_trx> obj = Create(nullptr);
+  if (!obj) return;
+  VARIANT_BOOL b = 0;
+  CheckHr(obj->get_HasSerialConnection(&b), S_OK, "HasSerialConnection");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -446,10 +454,12 @@ int main(int argc, char** argv) {
     Timeout();
   } else if (mode == "hold" && argc > 2) {
     Hold(std::atoi(argv[2]));
+  } else if (mode == "brief") {
+    Brief();
   } else if (mode == "take" && argc > 3) {
     Take(std::atoi(argv[2]), std::atoi(argv[3]));
   } else {
-    std::printf("usage: automation_client basic|channel CH TEXT [N]|timeout|closebox|hold CH|take CH SECONDS\n");
+    std::printf("usage: automation_client basic|channel CH TEXT [N]|timeout|closebox|hold CH|take CH SECONDS|brief\n");
     g_failures = 1;
   }
   CoUninitialize();
