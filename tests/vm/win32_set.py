@@ -98,7 +98,8 @@ def program_logs(state, since):
     text = ""
     for name in sorted(os.listdir(state)):
         path = os.path.join(state, name)
-        if name.endswith(".log") and os.path.isfile(path) and os.path.getmtime(path) >= since:
+        # The wineserver's log holds only its object dump at -k.
+        if name.endswith(".log") and name != "wineserver.log" and os.path.isfile(path) and os.path.getmtime(path) >= since:
             with open(path, "rb") as f:
                 text += "--- %s ---\n%s\n" % (name, f.read()[-4000:].decode("utf-8", "replace"))
     return text

@@ -26,8 +26,7 @@ def owned_by_hidden_main(env, ui):
     """A client opens the port set-up while the main window is hidden in the notification
     area and another program is in front: the dialog and the boxes belong to the main window
     and come to the front."""
-    env.reg_add(r"HKLM\Software\Wine\Ports", "COM2", "/nonexistent/mvr-com2")
-    env.end_all()
+    env.set_port("COM2", "/nonexistent/mvr-com2")
     reset_settings(env, comport=STORED)
     env.wine([program_exe(env), "/regserver"], timeout=60, check_rc=True)
     work = tempfile.mkdtemp(prefix="ui-dialog-")
@@ -71,7 +70,7 @@ def owned_by_hidden_main(env, ui):
         ui.ok("tray", MAIN, 516)
         ui.ok("menu", "&Beenden")
         check(prog.ended(20), "the program ends")
-    env.reg_delete(r"HKLM\Software\Wine\Ports", "COM2")
+    env.set_port("COM2", None)
 
 
 def enter_and_place(env, ui):

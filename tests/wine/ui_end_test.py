@@ -122,8 +122,7 @@ def end_while_dialog_up(env, ui):
 def no_to_retry_with_client(env, ui):
     """"Nein" to the retry question ends the program the main window's way: with an object
     alive the server's warning is asked, and declining keeps the program running."""
-    env.reg_add(r"HKLM\Software\Wine\Ports", "COM2", "/nonexistent/mvr-com2")
-    env.end_all()
+    env.set_port("COM2", "/nonexistent/mvr-com2")
     reset_settings(env, comport=STORED)
     env.wine([program_exe(env), "/regserver"], timeout=60, check_rc=True)
     with Program(env, "end-retry") as prog:
@@ -166,7 +165,7 @@ def no_to_retry_with_client(env, ui):
             check(prog.proc.returncode == 0, "exit code 0 (%s)" % prog.proc.returncode)
         finally:
             client.stop()
-    env.reg_delete(r"HKLM\Software\Wine\Ports", "COM2")
+    env.set_port("COM2", None)
 
 
 def session_end(env, ui):

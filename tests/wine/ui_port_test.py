@@ -47,8 +47,7 @@ def size_fields(ui):
 
 def dialog_and_ok(env, ui):
     # COM3 is wired to the same pty as COM1, so choosing it really reopens the line.
-    env.reg_add(r"HKLM\Software\Wine\Ports", "COM3", env.com1_link)
-    env.end_all()
+    env.set_port("COM3", env.com1_link)
     reset_settings(env, comport=STORED)
     # A stored place off the right and bottom edges is pulled back onto the screen.
     with open(profile_path(env), "w", newline="\r\n") as f:
@@ -129,13 +128,12 @@ def dialog_and_ok(env, ui):
     want = {"ComPort": "3", "BaudRate": "6", "Databits": "3", "Parity": "2", "Stopbits": "2",
             "InSize": "999999", "OutSize": "1000"}
     check(got == want, "OK gave Port 2 (stored 3), BaudRate 6, DataBits 3, Parity 2, StopBits 2 %s" % got)
-    env.reg_delete(r"HKLM\Software\Wine\Ports", "COM3")
+    env.set_port("COM3", None)
 
 
 def port_that_cannot_open(env, ui):
     # COM2 names a device that isn't there.
-    env.reg_add(r"HKLM\Software\Wine\Ports", "COM2", "/nonexistent/mvr-com2")
-    env.end_all()
+    env.set_port("COM2", "/nonexistent/mvr-com2")
     reset_settings(env, comport=STORED)
     with Program(env, "port2") as prog:
         ui.find(MAIN)
@@ -158,7 +156,7 @@ def port_that_cannot_open(env, ui):
         ui.box("Fehler", "OK")
         ui.box("Information", "&Nein")
         check(prog.ended(20), "No ends the program")
-    env.reg_delete(r"HKLM\Software\Wine\Ports", "COM2")
+    env.set_port("COM2", None)
 
 
 def test(env):

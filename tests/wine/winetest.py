@@ -130,6 +130,20 @@ class WineEnv:
                 return parts[2].strip() if len(parts) == 3 else ""
         return None
 
+    def set_port(self, name, target):
+        """Maps a COM port name to a device path (None: removes the mapping). Wine's device
+        manager reads the mapping when the wineserver starts, so this ends every program of
+        the prefix and, where the wineserver is kept running, starts a new one."""
+        if target is None:
+            self.reg_delete(r"HKLM\Software\Wine\Ports", name)
+        else:
+            self.reg_add(r"HKLM\Software\Wine\Ports", name, target)
+        self.end_all()
+        if self.persistent:
+            self.wineserver("-k")
+            self.wineserver("-w")
+            self.start_server()
+
     def reset_settings(self):
         """Forgets the program's stored settings, so a test starts from the built-in ones."""
         self.reg_delete(r"HKCU\SOFTWARE\Brightloom\MVR Server")
