@@ -26,6 +26,7 @@ TESTS = [
     ("typelib", "test_typelib.py"),
     ("automation_client", "test_automation_client.py"),
     ("automation_scripts", "test_automation_scripts.py"),
+    ("server_handover", "test_server_handover.py"),
     ("ui_start", "ui_start_test.py"),
     ("ui_main", "ui_main_test.py"),
     ("ui_end", "ui_end_test.py"),
