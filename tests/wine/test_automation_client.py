@@ -2,7 +2,6 @@
 processes; the device simulator on COM1 checks the bytes on the wire."""
 import os
 import shutil
-import subprocess
 import sys
 import time
 
@@ -112,12 +111,7 @@ def test(env):
         procs = [env.start([client, "channel", "3", "first", "15"], logs[0]),
                  env.start([client, "channel", "5", "second", "15"], logs[1])]
         for p, log in zip(procs, logs):
-            try:
-                rc = p.wait(timeout=scaled(120))
-            except subprocess.TimeoutExpired:
-                p.kill()
-                rc = p.wait()
-            text = open(log).read()
+            rc, text = env.finish(p, log, timeout=120)
             print(text, flush=True)
             check(rc == 0 and "DONE" in text and "FAIL:" not in text, "client in %s" % os.path.basename(log))
         frames = sim.frames()

@@ -3,25 +3,11 @@ class object starts a server of its own, and a server that ends for its last cli
 be found by the next one. Every client must be served, whenever it comes, and every server
 process must end by itself afterwards."""
 import os
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from winetest import PtyPair, Simulator, check, main_wrapper, scaled  # noqa: E402
-
-
-def finish(proc, log):
-    try:
-        rc = proc.wait(timeout=scaled(90))
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        rc = proc.wait()
-    text = open(log).read()
-    ok = rc == 0 and "DONE" in text
-    if not ok:
-        print(text, flush=True)
-    return ok
+from winetest import PtyPair, Simulator, check, main_wrapper  # noqa: E402
 
 
 def test(env):
@@ -29,6 +15,13 @@ def test(env):
     env.wine([env.exe("app/MVRServ.exe"), "/regserver"], timeout=60, check_rc=True)
     client = env.exe("tests/wine/programs/automation_client.exe")
     n = [0]
+
+    def is_served(proc, log):
+        rc, text = env.finish(proc, log)
+        if rc != 0 or "DONE" not in text:
+            print(text, flush=True)
+            return False
+        return True
 
     def start():
         n[0] += 1
@@ -39,13 +32,13 @@ def test(env):
         t0 = time.time()
         for round_ in range(2):
             pair = [start(), start()]
-            served = [finish(p, log) for p, log in pair]
+            served = [is_served(p, log) for p, log in pair]
             check(all(served), "round %d: two clients started together are both served" % round_)
             check(env.end_all(), "round %d: every server process ended by itself" % round_)
 
         served = []
         for _ in range(3):
-            served.append(finish(*start()))
+            served.append(is_served(*start()))
         check(all(served), "three clients one after the other, each as the last ended: all served")
         check(env.end_all(), "back to back: every server process ended by itself")
 
@@ -55,7 +48,7 @@ def test(env):
             first = start()
             time.sleep(scaled(delay))
             second = start()
-            served = [finish(*first), finish(*second)]
+            served = [is_served(*first), is_served(*second)]
             check(all(served), "second client %.1f s after the first: both served" % delay)
             check(env.end_all(), "after the %.1f s pair: every server process ended by itself" % delay)
         print("handover rounds took %.1f s" % (time.time() - t0), flush=True)

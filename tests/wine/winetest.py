@@ -99,6 +99,16 @@ class WineEnv:
         f.close()
         return p
 
+    def finish(self, proc, log_path, timeout=90):
+        """Waits for a program start() began; kills it after timeout. Returns (rc, its output)."""
+        try:
+            rc = proc.wait(timeout=scaled(timeout))
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            rc = proc.wait()
+        with open(log_path, errors="replace") as f:
+            return rc, f.read()
+
     def wineserver(self, *args):
         subprocess.run(["/usr/lib/wine/wineserver"] + list(args), env=self.env, check=False)
 
