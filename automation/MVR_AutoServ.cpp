@@ -410,31 +410,34 @@ ClassFactory g_factory;
 
 // How long a process that may have been started for a client served elsewhere waits for one.
 constexpr DWORD kFirstClientWaitMs = 5000;
-// Wine hands out the class object through a pipe with no way to withdraw it atomically (what
-// Windows' SCM does), so the end after the last client goes in two steps. First the class
-// object stays for a while: clients that come close behind the last one (one that waited for
-// the pipe, one that starts as another ends) are served here instead of meeting a withdrawal.
+// Windows' SCM withdraws a class object and starts a new server for whoever comes next in one
+// step; Wine's service process hands out the class object until the withdrawal reaches it, and
+// a client handed it just before asks this process for it afterwards. So the end after the
+// last client goes in two steps. First the class object stays for a while: clients that come
+// close behind the last one are served here.
 constexpr DWORD kLingerMs = 2000;
-// Then it is withdrawn, but its stub stays a little longer: a client that read it from the
-// pipe just before still needs it to create its object.
-constexpr DWORD kDrainMs = 500;
-bool g_stubHeld = false;
+// Then it is withdrawn, and the process keeps answering for a moment: a request for the class
+// object that comes now registers it again (LateClientFilter) and this process serves on.
+constexpr DWORD kDrainMs = 1000;
 bool g_withdrawn = false;
 UINT_PTR g_endTimer = 0;
 
 // New clients then start a new server, which waits for this process to end.
 void WithdrawClassObject() {
-  if (g_classCookie && !g_stubHeld && SUCCEEDED(CoLockObjectExternal(&g_factory, TRUE, FALSE)))
-    g_stubHeld = true;
   g_claim.MarkRevoked();
   if (g_classCookie) CoRevokeClassObject(g_classCookie);
   g_classCookie = 0;
   g_withdrawn = true;
 }
 
-void ReleaseStub() {
-  if (g_stubHeld) CoLockObjectExternal(&g_factory, FALSE, TRUE);
-  g_stubHeld = false;
+HRESULT RegisterClassObject() {
+  const HRESULT hr = CoRegisterClassObject(CLSID_MVR_AutoServ, &g_factory, CLSCTX_LOCAL_SERVER,
+                                           REGCLS_MULTIPLEUSE, &g_classCookie);
+  if (SUCCEEDED(hr)) {
+    g_withdrawn = false;
+    g_claim.MarkRegistered();
+  }
+  return hr;
 }
 
 bool Idle() { return g_objects == 0 && g_locks == 0; }
@@ -472,6 +475,35 @@ void ServerReleased() {
   // release, which may be a client's call: the timer ends the loop.
   if (g_automationMode && Idle()) StartEndTimer(g_withdrawn ? kDrainMs : kLingerMs);
 }
+
+// Sees every incoming call before it runs. A request for the class object after it was
+// withdrawn comes from a client that was handed it just before: register it again, so the
+// request finds it, and start the end anew.
+class LateClientFilter final : public IMessageFilter {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IMessageFilter) return E_NOINTERFACE;
+    *ppv = static_cast<IMessageFilter*>(this);
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // static: lives for the process
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+
+  STDMETHODIMP_(DWORD) HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO info) override {
+    if (g_withdrawn && g_automationMode && info && info->iid == IID_IServiceProvider &&
+        SUCCEEDED(RegisterClassObject()))
+      StartEndTimer(kLingerMs);
+    return SERVERCALL_ISHANDLED;
+  }
+  // Both as without a filter: a rejected call is not retried, messages go on being handled.
+  STDMETHODIMP_(DWORD) RetryRejectedCall(HTASK, DWORD, DWORD) override { return static_cast<DWORD>(-1); }
+  STDMETHODIMP_(DWORD) MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
+};
+
+LateClientFilter g_lateClientFilter;
+bool g_filterSet = false;
 
 std::wstring ExePath() {
   std::wstring path(MAX_PATH, L'\0');
@@ -529,20 +561,19 @@ ServerStart StartAutomationServer(const char* cmdLine) {
     start.EndNow = true;
     return start;
   }
-  hr = CoRegisterClassObject(CLSID_MVR_AutoServ, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                             &g_classCookie);
+  hr = RegisterClassObject();
   if (FAILED(hr)) {
     MessageDlg("Der COM-Server konnte nicht gestartet werden: " + HresultText(hr), MsgDlgType::Error, mbOK);
     start.EndNow = true;
     start.ExitCode = 1;
     return start;
   }
-  g_claim.MarkRegistered();
+  if (g_automationMode) g_filterSet = SUCCEEDED(CoRegisterMessageFilter(&g_lateClientFilter, nullptr));
   // Nothing is shown until a client has come: most likely ours was served elsewhere.
-  const auto clientCame = [] { return g_created > 0 || g_locks > 0; };
-  if (serveIfAsked && !PumpMessagesUntil(clientCame, kFirstClientWaitMs)) {
+  if (serveIfAsked && !PumpMessagesUntil([] { return g_created > 0 || g_locks > 0; }, kFirstClientWaitMs)) {
     WithdrawClassObject();
-    if (!PumpMessagesUntil(clientCame, kDrainMs)) start.EndNow = true;
+    // A client handed the class object just before makes the filter register it again.
+    if (!PumpMessagesUntil([] { return !g_withdrawn; }, kDrainMs)) start.EndNow = true;
   }
   return start;
 }
@@ -550,13 +581,15 @@ ServerStart StartAutomationServer(const char* cmdLine) {
 bool ServeLateClient() {
   if (!g_endingIdle) return false;
   g_endingIdle = false;
-  return g_objects > 0 || g_locks > 0;
+  // The class object registered again while the end was under way: its client comes.
+  return !Idle() || !g_withdrawn;
 }
 
 void StopAutomationServer() {
   StopEndTimer();
+  if (g_filterSet) CoRegisterMessageFilter(nullptr, nullptr);
+  g_filterSet = false;
   WithdrawClassObject();
-  ReleaseStub();
   g_typeLib.Reset();
   g_claim.Release();
 }

@@ -7,7 +7,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from winetest import PtyPair, Simulator, check, main_wrapper  # noqa: E402
+from winetest import PtyPair, Simulator, check, main_wrapper, scaled  # noqa: E402
 
 
 def test(env):
