@@ -12,11 +12,10 @@
 
 #include "MVR_Server.h"
 #include "automation/ComPtr.h"
-#include "automation/ServerClaim.h"
+#include "automation/ServerLifetime.h"
 #include "automation/ServerRegistration.h"
 #include "platform/Boundary.h"
 #include "platform/MessageDlg.h"
-#include "platform/MessagePump.h"
 #include "platform/Text.h"
 #include "serial/Win32SerialPlatform.h"
 
@@ -37,17 +36,7 @@ TMVRtrx* MVRtrx = g_engine.get();
 
 namespace {
 
-long g_objects = 0;
-long g_locks = 0;
-long g_created = 0;  // objects made so far, for the wait for a first client
-bool g_automationMode = false;
-bool g_endingIdle = false;  // the loop was asked to end because the last client left
-DWORD g_classCookie = 0;
-ServerClaim g_claim;
 ComPtr<ITypeLib> g_typeLib;
-
-// Defined with the class factory: ends an automation start once no client is left.
-void ServerReleased();
 
 std::u16string AnsiByteToText(uint8_t byte) {
   const char c = static_cast<char>(byte);
@@ -90,8 +79,7 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
                             public TAutoServCore {
  public:
   TMVR_AutoServ() : TAutoServCore(*MVRtrx, &AnsiByteToText, &TextToAnsi), FConnectionPoint(this) {
-    ++g_objects;
-    ++g_created;
+    ServerLifetime::ObjectCreated();
     if (SUCCEEDED(TypeInfoOf(IID_IMVRqmz_trx, dispInfo_.Put()))) {
       // DispInvoke needs the vtable half of the dual interface.
       HREFTYPE ref = 0;
@@ -101,8 +89,7 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
   }
   ~TMVR_AutoServ() override {
     DetachClient();
-    --g_objects;
-    ServerReleased();
+    ServerLifetime::ObjectDestroyed();
   }
 
   // IUnknown
@@ -395,115 +382,13 @@ class ClassFactory final : public IClassFactory {
   }
   STDMETHODIMP LockServer(BOOL lock) override {
     return GuardComCall([&]() -> HRESULT {
-      if (lock) {
-        ++g_locks;
-      } else if (g_locks > 0) {
-        --g_locks;
-        ServerReleased();
-      }
+      ServerLifetime::Lock(lock != FALSE);
       return S_OK;
     }, &SetComErrorInfo);
   }
 };
 
 ClassFactory g_factory;
-
-// How long a process that may have been started for a client served elsewhere waits for one.
-constexpr DWORD kFirstClientWaitMs = 5000;
-// Windows' SCM withdraws a class object and starts a new server for whoever comes next in one
-// step; Wine's service process hands out the class object until the withdrawal reaches it, and
-// a client handed it just before asks this process for it afterwards. So the end after the
-// last client goes in two steps. First the class object stays for a while: clients that come
-// close behind the last one are served here.
-constexpr DWORD kLingerMs = 2000;
-// Then it is withdrawn, and the process keeps answering for a moment: a request for the class
-// object that comes now registers it again (LateClientFilter) and this process serves on.
-constexpr DWORD kDrainMs = 1000;
-bool g_withdrawn = false;
-UINT_PTR g_endTimer = 0;
-
-// New clients then start a new server, which waits for this process to end.
-void WithdrawClassObject() {
-  g_claim.MarkRevoked();
-  if (g_classCookie) CoRevokeClassObject(g_classCookie);
-  g_classCookie = 0;
-  g_withdrawn = true;
-}
-
-HRESULT RegisterClassObject() {
-  const HRESULT hr = CoRegisterClassObject(CLSID_MVR_AutoServ, &g_factory, CLSCTX_LOCAL_SERVER,
-                                           REGCLS_MULTIPLEUSE, &g_classCookie);
-  if (SUCCEEDED(hr)) {
-    g_withdrawn = false;
-    g_claim.MarkRegistered();
-  }
-  return hr;
-}
-
-bool Idle() { return g_objects == 0 && g_locks == 0; }
-
-void StopEndTimer() {
-  if (g_endTimer) KillTimer(nullptr, g_endTimer);
-  g_endTimer = 0;
-}
-
-void CALLBACK EndStep(HWND, UINT, UINT_PTR, DWORD);
-
-void StartEndTimer(DWORD ms) {
-  StopEndTimer();
-  g_endTimer = SetTimer(nullptr, 0, ms, &EndStep);
-  if (!g_endTimer) {
-    g_endingIdle = true;  // no timer: end at once
-    PostQuitMessage(0);
-  }
-}
-
-void CALLBACK EndStep(HWND, UINT, UINT_PTR, DWORD) {
-  StopEndTimer();
-  if (!Idle()) return;  // a client came; its release starts the end again
-  if (!g_withdrawn) {
-    WithdrawClassObject();
-    StartEndTimer(kDrainMs);
-    return;
-  }
-  g_endingIdle = true;
-  PostQuitMessage(0);
-}
-
-void ServerReleased() {
-  // In automation mode the program lives only for its clients. Never from inside this
-  // release, which may be a client's call: the timer ends the loop.
-  if (g_automationMode && Idle()) StartEndTimer(g_withdrawn ? kDrainMs : kLingerMs);
-}
-
-// Sees every incoming call before it runs. A request for the class object after it was
-// withdrawn comes from a client that was handed it just before: register it again, so the
-// request finds it, and start the end anew.
-class LateClientFilter final : public IMessageFilter {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IMessageFilter) return E_NOINTERFACE;
-    *ppv = static_cast<IMessageFilter*>(this);
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // static: lives for the process
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-
-  STDMETHODIMP_(DWORD) HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO info) override {
-    if (g_withdrawn && g_automationMode && info && info->iid == IID_IServiceProvider &&
-        SUCCEEDED(RegisterClassObject()))
-      StartEndTimer(kLingerMs);
-    return SERVERCALL_ISHANDLED;
-  }
-  // Both as without a filter: a rejected call is not retried, messages go on being handled.
-  STDMETHODIMP_(DWORD) RetryRejectedCall(HTASK, DWORD, DWORD) override { return static_cast<DWORD>(-1); }
-  STDMETHODIMP_(DWORD) MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
-};
-
-LateClientFilter g_lateClientFilter;
-bool g_filterSet = false;
 
 std::wstring ExePath() {
   std::wstring path(MAX_PATH, L'\0');
@@ -529,7 +414,6 @@ std::string HresultText(HRESULT hr) {
 ServerStart StartAutomationServer(const char* cmdLine) {
   ServerStart start;
   start.Mode = ParseStartMode(cmdLine);
-  g_automationMode = start.Mode == StartMode::Automation;
   const std::wstring exe = ExePath();
 
   if (start.Mode == StartMode::UnregServer) {
@@ -537,9 +421,8 @@ ServerStart StartAutomationServer(const char* cmdLine) {
     start.EndNow = true;
     return start;
   }
-  const bool serveIfAsked = start.Mode != StartMode::RegServer &&
-                            g_claim.Acquire(start.Mode == StartMode::Automation) ==
-                                ServerClaim::Outcome::ServeIfAsked;
+  const bool spare = start.Mode != StartMode::RegServer &&
+                     ServerLifetime::ClaimIsSpare(start.Mode == StartMode::Automation);
   HRESULT hr = LoadTypeLibEx(exe.c_str(), REGKIND_NONE, g_typeLib.Put());
   RegistrationResult reg;
   if (SUCCEEDED(hr)) {
@@ -561,43 +444,29 @@ ServerStart StartAutomationServer(const char* cmdLine) {
     start.EndNow = true;
     return start;
   }
-  hr = RegisterClassObject();
+  hr = ServerLifetime::Register(&g_factory, start.Mode == StartMode::Automation);
   if (FAILED(hr)) {
     MessageDlg("Der COM-Server konnte nicht gestartet werden: " + HresultText(hr), MsgDlgType::Error, mbOK);
     start.EndNow = true;
     start.ExitCode = 1;
     return start;
   }
-  if (g_automationMode) g_filterSet = SUCCEEDED(CoRegisterMessageFilter(&g_lateClientFilter, nullptr));
   // Nothing is shown until a client has come: most likely ours was served elsewhere.
-  if (serveIfAsked && !PumpMessagesUntil([] { return g_created > 0 || g_locks > 0; }, kFirstClientWaitMs)) {
-    WithdrawClassObject();
-    // A client handed the class object just before makes the filter register it again.
-    if (!PumpMessagesUntil([] { return !g_withdrawn; }, kDrainMs)) start.EndNow = true;
-  }
+  if (spare && !ServerLifetime::AwaitFirstClient()) start.EndNow = true;
   return start;
 }
 
-bool ServeLateClient() {
-  if (!g_endingIdle) return false;
-  g_endingIdle = false;
-  // The class object registered again while the end was under way: its client comes.
-  return !Idle() || !g_withdrawn;
-}
+bool ServeLateClient() { return ServerLifetime::ServeLateClient(); }
 
 void StopAutomationServer() {
-  StopEndTimer();
-  if (g_filterSet) CoRegisterMessageFilter(nullptr, nullptr);
-  g_filterSet = false;
-  WithdrawClassObject();
+  ServerLifetime::Stop();
   g_typeLib.Reset();
-  g_claim.Release();
 }
 
-long ServerObjectCount() { return g_objects; }
+long ServerObjectCount() { return ServerLifetime::ObjectCount(); }
 
 bool ConfirmTerminate() {
-  if (g_objects == 0) return true;
+  if (ServerLifetime::ObjectCount() == 0) return true;
   return MessageDlg(
              "Diese Anwendung enthält noch aktive COM-Objekte. Mindestens ein Client verweist noch auf "
              "diese Objekte so daß manuelles Schließen dieser Anwendung dazu führen könnte, daß die "

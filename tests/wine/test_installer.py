@@ -300,6 +300,9 @@ def test(env):
         check(holder_proc.wait(timeout=scaled(60)) == 0, "the client let go of the server")
         rc, out = ui.run("wait-gone", "MVR Server|TMVRServMainFm", int(scaled(30000)), timeout=60)
         check(rc == 0, "the server ended with its last client (%s)" % out.strip())
+        # A second server process that a client started meanwhile may still wait a few
+        # seconds for a client of its own; the uninstaller rightly counts it as running.
+        check(ui.wait(lambda: not env.programs("mvrserv.exe"), 30), "no server process left")
         ui.box("*", retry)
         click_when_shown(ui, "&Deinstallieren", "after retry the uninstaller's confirmation page")
         click_when_shown(ui, "&Beenden", "the uninstall runs to its end page")

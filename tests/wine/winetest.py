@@ -178,9 +178,10 @@ class WineEnv:
         open(marker, "w").close()
         print("wine prefix ready in %.1f s" % (time.time() - t0), flush=True)
 
-    def programs(self):
+    def programs(self, name=None):
         """Process ids of the prefix's programs, without the wineserver and Wine's own
-        services, which a persistent wineserver keeps."""
+        services, which a persistent wineserver keeps; only those of one program file
+        (like "mvrserv.exe") when name is given."""
         pids = []
         for pid in os.listdir("/proc"):
             if not pid.isdigit():
@@ -197,8 +198,8 @@ class WineEnv:
                 continue
             if ("WINEPREFIX=" + self.prefix).encode() not in environ:
                 continue
-            name = cmdline.replace("\\", "/").rsplit("/", 1)[-1].lower()
-            if name in WINE_SERVICES:
+            program = cmdline.replace("\\", "/").rsplit("/", 1)[-1].lower()
+            if program in WINE_SERVICES or (name and program != name.lower()):
                 continue
             pids.append(int(pid))
         return pids
