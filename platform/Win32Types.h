@@ -52,6 +52,8 @@ using LPSTR = char*;
 #define ONESTOPBIT 0
 #define ONE5STOPBITS 1
 #define TWOSTOPBITS 2
+#define DTR_CONTROL_ENABLE 1
+#define RTS_CONTROL_ENABLE 1
 #define EV_RXCHAR 0x0001
 
 struct OVERLAPPED {

@@ -12,11 +12,6 @@ const BYTE DataBitCounts[5] = {4, 5, 6, 7, 8};
 
 namespace {
 
-void SetDcbFlagWord(DCB& dcb, DWORD flags) {
-  // The bit fields follow BaudRate as one 32-bit word.
-  std::memcpy(reinterpret_cast<char*>(&dcb) + 2 * sizeof(DWORD), &flags, sizeof flags);
-}
-
 bool IsTrailingJunk(unsigned char c) { return c < 32 || c == ' ' || c == '.'; }
 
 }  // namespace
@@ -40,11 +35,12 @@ std::string PortErrorText(SerialPlatform& platform, const std::string& tag) {
   return FormatPortError(tag, code, systemText);
 }
 
-void ShowPortError(SerialPlatform& platform, const std::string& tag) {
-  platform.ShowErrorBox(PortErrorText(platform, tag));
+TSerialPort::IoBlock::IoBlock(SerialPlatform& platform) : event(platform) {
+  event.Reset(platform.CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  ov.hEvent = event.Get();
 }
 
-TSerialPort::TSerialPort(SerialPlatform& platform) : platform_(platform) {}
+TSerialPort::TSerialPort(SerialPlatform& platform) : platform_(platform), device_(platform) {}
 
 TSerialPort::~TSerialPort() {
   Close();
@@ -68,71 +64,74 @@ void TSerialPort::SetDataBits(uint8_t index) {
 }
 
 void TSerialPort::ReleaseIo() {
-  for (IoBlock* io : {read_.get(), write_.get(), arrival_.get()})
-    if (io && io->ov.hEvent) platform_.CloseHandle(io->ov.hEvent);
   read_.reset();
   write_.reset();
   arrival_.reset();
 }
 
 bool TSerialPort::Open() {
-  // Opening twice would leave the first device handle open (and COM1 locked) and tear down
-  // the events under its pending I/O.
+  // Opening twice would leave the first device open (and the port locked) and tear down the
+  // events under its pending I/O.
   Close();
-  // Step 1: a poll that runs while one of the boxes below is shown reads nothing.
-  Active = false;
-  ReleaseIo();
+  // A set-up run from inside Close's box has opened the port already, with these settings.
+  if (Active) return true;
   readFilled_ = readOffset_ = 0;
   writeQueued_.clear();
   readErrorShown_ = writeErrorShown_ = false;
   arrivalMaskSet_ = arrivalOff_ = false;
-
-  read_ = std::make_unique<IoBlock>();
-  write_ = std::make_unique<IoBlock>();
+  read_ = std::make_unique<IoBlock>(platform_);
   read_->bytes.resize(kReadChunk);
-  read_->ov.hEvent = platform_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  write_->ov.hEvent = platform_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  write_ = std::make_unique<IoBlock>(platform_);
 
-  Handle = platform_.CreateFileA(PortNames[Port & 3], GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  if (Handle == INVALID_HANDLE_VALUE) {
-    ShowPortError(platform_, "Create: ");
-    ReleaseIo();
-    return Active;
-  }
-
+  auto fail = [&](const char* tag) { return OpenFailed(tag); };
+  device_.Reset(platform_.CreateFileA(PortNames[Port & 3], GENERIC_READ | GENERIC_WRITE, 0,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+  const HANDLE h = device_.Get();
+  if (!device_.IsOpen()) return fail("Create: ");
+  if (!platform_.SetupComm(h, static_cast<DWORD>(InSize), static_cast<DWORD>(OutSize)))
+    return fail("Setup: ");
   COMMTIMEOUTS timeouts{};
+  if (!platform_.GetCommTimeouts(h, &timeouts)) return fail("Times: ");
+  // A read returns at once with what has arrived, even nothing; writes have no time-out.
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = 0;
+  if (!platform_.SetCommTimeouts(h, &timeouts)) return fail("Timet: ");
   DCB dcb{};
-  if (!platform_.SetupComm(Handle, static_cast<DWORD>(InSize), static_cast<DWORD>(OutSize))) {
-    ShowPortError(platform_, "Setup: ");
-  } else if (!platform_.GetCommTimeouts(Handle, &timeouts)) {
-    ShowPortError(platform_, "Times: ");
-  } else {
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
-    if (!platform_.SetCommTimeouts(Handle, &timeouts)) {
-      ShowPortError(platform_, "Timet: ");
-    } else if (!platform_.GetCommState(Handle, &dcb)) {
-      ShowPortError(platform_, "DCBrd: ");
-    } else {
-      dcb.DCBlength = 28;
-      dcb.BaudRate = BaudRates[BaudRate & 15];
-      SetDcbFlagWord(dcb, kDcbFlagWord);
-      dcb.ByteSize = DataBitCounts[std::min<uint8_t>(DataBits, 4)];
-      dcb.Parity = ParityCodes[std::min<uint8_t>(Parity, 4)];
-      dcb.StopBits = StopBitCodes[std::min<uint8_t>(StopBits, 2)];
-      if (platform_.SetCommState(Handle, &dcb))
-        Active = true;
-      else
-        ShowPortError(platform_, "DCBwr: ");
-    }
-  }
+  if (!platform_.GetCommState(h, &dcb)) return fail("DCBrd: ");
+  SetLineState(dcb);
+  if (!platform_.SetCommState(h, &dcb)) return fail("DCBwr: ");
+  Active = true;
+  return true;
+}
 
-  if (!Active && !platform_.CloseHandle(Handle)) ShowPortError(platform_, "Crese: ");
-  if (!Active) ReleaseIo();
+// XON/XOFF limits and characters and the special characters stay as the device has them.
+void TSerialPort::SetLineState(DCB& dcb) const {
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = BaudRates[BaudRate & 15];
+  // Binary, DTR and RTS raised while open, and every other flag off: no parity check, no
+  // CTS, DSR or XON/XOFF flow control, no character replaced or dropped, no abort on error.
+  dcb.fBinary = 1;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fParity = dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = 0;
+  dcb.fTXContinueOnXoff = dcb.fOutX = dcb.fInX = 0;
+  dcb.fErrorChar = dcb.fNull = dcb.fAbortOnError = dcb.fDummy2 = 0;
+  dcb.ByteSize = DataBitCounts[std::min<uint8_t>(DataBits, 4)];
+  dcb.Parity = ParityCodes[std::min<uint8_t>(Parity, 4)];
+  dcb.StopBits = StopBitCodes[std::min<uint8_t>(StopBits, 2)];
+}
+
+// The texts are made while the last error is the failed step's; the boxes come last, when a
+// set-up run from inside one of them can open the port afresh.
+bool TSerialPort::OpenFailed(const char* tag) {
+  std::vector<std::string> texts{PortErrorText(platform_, tag)};
+  if (!device_.Close()) texts.push_back(PortErrorText(platform_, "Crese: "));
+  ReleaseIo();
+  for (const auto& text : texts) platform_.ShowErrorBox(text);
+  // What such a set-up made of the port.
   return Active;
 }
 
@@ -179,14 +178,14 @@ int32_t TSerialPort::Read(void* buffer, int32_t count) {
     DWORD n = 0;
     if (io.pending) {
       // Harvest the read that an earlier call left pending; never start a second one.
-      if (!platform_.GetOverlappedResult(Handle, &io.ov, &n, FALSE)) {
+      if (!platform_.GetOverlappedResult(device_.Get(), &io.ov, &n, FALSE)) {
         if (platform_.GetLastError() == ERROR_IO_INCOMPLETE) return 0;
         io.pending = false;
         ReportReadError();
         return 0;
       }
       io.pending = false;
-    } else if (!platform_.ReadFile(Handle, io.bytes.data(), kReadChunk, &n, &io.ov)) {
+    } else if (!platform_.ReadFile(device_.Get(), io.bytes.data(), kReadChunk, &n, &io.ov)) {
       if (platform_.GetLastError() == ERROR_IO_PENDING) {
         io.pending = true;
         return 0;
@@ -222,16 +221,13 @@ HANDLE TSerialPort::ReadEvent() const {
 // still reads.
 void TSerialPort::ArmArrivalWait() {
   if (arrivalOff_ || (arrival_ && arrival_->pending)) return;
-  if (!arrival_) {
-    arrival_ = std::make_unique<IoBlock>();
-    arrival_->ov.hEvent = platform_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  }
-  if (!arrival_->ov.hEvent) {
+  if (!arrival_) arrival_ = std::make_unique<IoBlock>(platform_);
+  if (!arrival_->event.IsOpen()) {
     arrivalOff_ = true;
     return;
   }
   if (!arrivalMaskSet_) {
-    if (!platform_.SetCommMask(Handle, EV_RXCHAR)) {
+    if (!platform_.SetCommMask(device_.Get(), EV_RXCHAR)) {
       arrivalOff_ = true;
       return;
     }
@@ -240,7 +236,7 @@ void TSerialPort::ArmArrivalWait() {
   arrival_->events = 0;
   // Done at once (a character came since the read) still sets the event: harvested like a
   // pending one.
-  if (platform_.WaitCommEvent(Handle, &arrival_->events, &arrival_->ov) ||
+  if (platform_.WaitCommEvent(device_.Get(), &arrival_->events, &arrival_->ov) ||
       platform_.GetLastError() == ERROR_IO_PENDING)
     arrival_->pending = true;
   else
@@ -250,7 +246,7 @@ void TSerialPort::ArmArrivalWait() {
 void TSerialPort::CollectArrivalWait() {
   if (!arrival_ || !arrival_->pending) return;
   DWORD n = 0;
-  if (platform_.GetOverlappedResult(Handle, &arrival_->ov, &n, FALSE)) {
+  if (platform_.GetOverlappedResult(device_.Get(), &arrival_->ov, &n, FALSE)) {
     arrival_->pending = false;
   } else if (platform_.GetLastError() != ERROR_IO_INCOMPLETE) {
     // Re-arming a wait that keeps failing would wake the loop for nothing.
@@ -278,7 +274,7 @@ bool TSerialPort::Write(const void* buffer, int32_t count) {
 void TSerialPort::CollectWrite() {
   if (!write_ || !write_->pending) return;
   DWORD n = 0;
-  if (platform_.GetOverlappedResult(Handle, &write_->ov, &n, FALSE)) {
+  if (platform_.GetOverlappedResult(device_.Get(), &write_->ov, &n, FALSE)) {
     FinishWrite(n, static_cast<DWORD>(write_->bytes.size()));
   } else if (platform_.GetLastError() != ERROR_IO_INCOMPLETE) {
     write_->pending = false;
@@ -307,7 +303,7 @@ void TSerialPort::StartNextWrite() {
     writeQueued_.clear();
     DWORD n = 0;
     const DWORD size = static_cast<DWORD>(io.bytes.size());
-    if (platform_.WriteFile(Handle, io.bytes.data(), size, &n, &io.ov)) {
+    if (platform_.WriteFile(device_.Get(), io.bytes.data(), size, &n, &io.ov)) {
       FinishWrite(n, size);
     } else if (platform_.GetLastError() == ERROR_IO_PENDING) {
       io.pending = true;
@@ -321,7 +317,7 @@ void TSerialPort::StartNextWrite() {
 bool TSerialPort::SettleCancelled(IoBlock& io, DWORD deadline) {
   DWORD n = 0;
   for (;;) {
-    if (platform_.GetOverlappedResult(Handle, &io.ov, &n, FALSE) ||
+    if (platform_.GetOverlappedResult(device_.Get(), &io.ov, &n, FALSE) ||
         platform_.GetLastError() != ERROR_IO_INCOMPLETE) {
       io.pending = false;
       return true;
@@ -334,33 +330,43 @@ bool TSerialPort::SettleCancelled(IoBlock& io, DWORD deadline) {
 }
 
 void TSerialPort::Close() {
-  if (!Active) return;
+  // The box comes after the port is all closed: a set-up run from inside it may open again.
+  const std::string error = Shut();
+  if (!error.empty()) platform_.ShowErrorBox(error);
+}
+
+std::string TSerialPort::Shut() {
   Active = false;
-  // A pending operation writes into its OVERLAPPED during CloseHandle: cancel and collect
-  // it first. A device that does not finish cancelled I/O (an unplugged adapter) must not
-  // hang the program: after a bounded wait the handle is closed all the same, and the
-  // blocks that I/O still owns are kept.
-  const bool anyPending = (read_ && read_->pending) || (write_ && write_->pending) ||
-                          (arrival_ && arrival_->pending);
-  if (anyPending) {
-    platform_.CancelIo(Handle);
-    const DWORD deadline = platform_.GetTickCount() + kCloseWaitMs;
-    for (std::unique_ptr<IoBlock>* io : {&read_, &write_, &arrival_}) {
-      if (!*io || !(*io)->pending || SettleCancelled(**io, deadline)) continue;
-      abandoned_.push_back(std::move(*io));
-    }
-  }
+  if (!device_.IsOpen()) return {};
+  CancelPendingIo();
   readFilled_ = readOffset_ = 0;
   writeQueued_.clear();
-  if (!platform_.CloseHandle(Handle)) ShowPortError(platform_, "Close: ");
+  std::string error;
+  if (!device_.Close()) error = PortErrorText(platform_, "Close: ");
   // The event of an abandoned block is closed too: the system keeps its own reference for
   // as long as the I/O needs it.
-  for (auto& io : abandoned_)
-    if (io->ov.hEvent) {
-      platform_.CloseHandle(io->ov.hEvent);
-      io->ov.hEvent = nullptr;
-    }
+  for (auto& io : abandoned_) {
+    io->event.Close();
+    io->ov.hEvent = nullptr;
+  }
   ReleaseIo();
+  return error;
+}
+
+// A pending operation writes into its OVERLAPPED during CloseHandle: cancel and collect it
+// first. A device that does not finish cancelled I/O (an unplugged adapter) must not hang
+// the program: after a bounded wait the handle is closed all the same, and the blocks that
+// I/O still owns are kept.
+void TSerialPort::CancelPendingIo() {
+  const bool anyPending = (read_ && read_->pending) || (write_ && write_->pending) ||
+                          (arrival_ && arrival_->pending);
+  if (!anyPending) return;
+  platform_.CancelIo(device_.Get());
+  const DWORD deadline = platform_.GetTickCount() + kCloseWaitMs;
+  for (std::unique_ptr<IoBlock>* io : {&read_, &write_, &arrival_}) {
+    if (!*io || !(*io)->pending || SettleCancelled(**io, deadline)) continue;
+    abandoned_.push_back(std::move(*io));
+  }
 }
 
 void TSerialPort::LoadFromIni(SettingsStore& ini, const std::string& section) {

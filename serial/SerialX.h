@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/SettingsStore.h"
+#include "serial/PortHandle.h"
 #include "serial/SerialPlatform.h"
 
 extern const char* const PortNames[4];
@@ -15,9 +16,6 @@ extern const DWORD BaudRates[16];
 extern const BYTE ParityCodes[5];
 extern const BYTE StopBitCodes[3];
 extern const BYTE DataBitCounts[5];
-
-// The whole DCB flag word written at Open: fBinary, DTR and RTS enabled, nothing else.
-constexpr DWORD kDcbFlagWord = 0x1011;
 
 class TSerialPort {
  public:
@@ -32,7 +30,9 @@ class TSerialPort {
   void SetStopBits(uint8_t index);
   void SetDataBits(uint8_t index);
 
-  // Opens with the current settings; an open port is closed first.
+  // Opens with the current settings; an open port is closed first. Each failed step shows its
+  // box only after everything is let go again, so a set-up run from inside the box finds the
+  // port closed and the device free.
   bool Open();
   // Copies up to count bytes that have already arrived; 0 when nothing has, when closed,
   // or after an error. Never waits.
@@ -65,8 +65,9 @@ class TSerialPort {
   void SaveToIni(SettingsStore& ini, const std::string& section) const;
 
   SerialPlatform& Platform() { return platform_; }
+  // The device handle: the invalid value after a failed device open, nullptr when closed.
+  HANDLE Handle() const { return device_.Get(); }
 
-  HANDLE Handle = nullptr;
   uint8_t Port = 0;
   uint8_t BaudRate = 0;
   uint8_t Parity = 0;
@@ -83,12 +84,20 @@ class TSerialPort {
   // using both after the call that started it has returned, so they live on the heap: one
   // that Close had to give up on is kept until the port object ends.
   struct IoBlock {
+    explicit IoBlock(SerialPlatform& platform);
     OVERLAPPED ov{};
+    PortHandle event;  // ov.hEvent
     std::vector<uint8_t> bytes;
     DWORD events = 0;  // what a pending WaitCommEvent writes
     bool pending = false;
   };
 
+  // Lets go of the device and its I/O after a failed step, then shows what failed.
+  bool OpenFailed(const char* tag);
+  // Closes the device; the text of the "Close: " box when the system refused, else empty.
+  std::string Shut();
+  void CancelPendingIo();
+  void SetLineState(DCB& dcb) const;
   void ReleaseIo();
   // Collects or abandons io after CancelIo; false when it had to be abandoned.
   bool SettleCancelled(IoBlock& io, DWORD deadline);
@@ -103,6 +112,7 @@ class TSerialPort {
   void QueueReport(const char* tag);
 
   SerialPlatform& platform_;
+  PortHandle device_;
   // Reads and writes each own their block: the read's completion would overwrite a shared
   // OVERLAPPED.
   std::unique_ptr<IoBlock> read_;
@@ -129,6 +139,3 @@ std::string FormatPortError(const std::string& tag, DWORD code, const std::strin
 
 // The error box text for the platform's last error.
 std::string PortErrorText(SerialPlatform& platform, const std::string& tag);
-
-// Shows the error box for the platform's last error.
-void ShowPortError(SerialPlatform& platform, const std::string& tag);

@@ -497,12 +497,12 @@ TEST_F(AutoServ, ADeclinedEndReopensOnlyAClosedPortAndKeepsTheChannels) {
   // A client's set-up ran during the question and opened the port already: it stays as it is.
   trx.Close();
   ASSERT_TRUE(trx.Serial.Open());
-  const HANDLE handle = trx.Serial.Handle;
+  const HANDLE handle = trx.Serial.Handle();
   const size_t opens = p.CallCount("CreateFileA");
   const int handles = p.openHandles;
   EXPECT_TRUE(trx.ResumePort());
   EXPECT_EQ(p.CallCount("CreateFileA"), opens);
-  EXPECT_EQ(trx.Serial.Handle, handle);
+  EXPECT_EQ(trx.Serial.Handle(), handle);
   EXPECT_EQ(p.openHandles, handles);
   Feed(DataFrame(3, {'b'}));
   ASSERT_EQ(a.received.size(), 2u);

@@ -762,4 +762,32 @@ TEST_F(Link, CallbackMayReleaseRegisterOrSend) {
   EXPECT_TRUE(Reg(3, a, 8));
 }
 
+// A set-up run from inside a box of a failing open (a client's ShowSerialConnectionDlg)
+// finds the port closed and the device free: nothing of the failed open is left behind.
+TEST_F(Link, SetupFromInsideAFailedOpensBoxGetsThePort) {
+  Client a;
+  ScriptedUi ui(trx);
+  trx.SetupUi = &ui;
+  ui.ok = {true};
+  ui.ports = {0};
+  trx.Close();
+  p.failures["SetCommState"] = 87;
+  p.onBox = [&] {
+    p.onBox = nullptr;
+    p.failures.clear();
+    EXPECT_EQ(p.openHandles, 0);  // the box comes after everything was let go
+    trx.SetupPort();
+    EXPECT_TRUE(trx.IsOpen());
+  };
+  EXPECT_TRUE(trx.ResumePort());  // what the set-up made of the port
+  EXPECT_EQ(p.boxes, std::vector<std::string>{"DCBwr: 87! Invalid parameter"});
+  EXPECT_EQ(ui.executes, 1);
+  EXPECT_EQ(p.openHandles, 3);  // the set-up's device and its two events
+  ASSERT_TRUE(Reg(3, a, 8));
+  Feed(kAbc);
+  EXPECT_EQ(a.calls, 1);
+  trx.Close();
+  EXPECT_EQ(p.openHandles, 0);
+}
+
 }  // namespace

@@ -70,7 +70,7 @@ TEST_F(SerialOpen, EveryFailingStepShowsOneBoxAndClosesAgain) {
       const bool createFailed = std::string(step.call) == "CreateFileA";
       EXPECT_EQ(fake.CallCount("CloseHandle"), createFailed ? 0u : 1u);
       if (createFailed) {
-        EXPECT_EQ(sp.Handle, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(sp.Handle(), INVALID_HANDLE_VALUE);
       }
       EXPECT_EQ(fake.openHandles, 0);
       // Nothing after the failed step was tried.
