@@ -8,6 +8,7 @@
 #include "platform/RegistryIniFile.h"
 #include "platform/Text.h"
 #include "resources/ui_ids.h"
+#include "windows/ChildControls.h"
 
 TMVRServMainFm* MVRServMainFm = nullptr;
 
@@ -67,6 +68,8 @@ std::vector<ComponentDef> MainComponents() {
   c.push_back({"TOLabel", K::Label, 85, 91, 59, 13, "0", 1, csRight});
   c.push_back({"Label5", K::Label, 150, 33, 30, 13, "Bytes"});
   c.push_back({"Label6", K::Label, 150, 52, 30, 13, "Bytes"});
+  // Shown only while the port is away, over the free area below the counters.
+  c.push_back({"PortStateLabel", K::Label, 2, 108, 179, 13, "", -1, csHidden});
   ComponentDef icon{"TNAIcon", K::Image, 158, 80, 13, 13, ""};
   icon.picture = IDI_TNA;
   c.push_back(icon);
@@ -97,6 +100,12 @@ std::string LogFilePath() {
   const auto slash = p.find_last_of(L"\\/");
   if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) p.erase(dot);
   return WideToUtf8(p + L".log");
+}
+
+// "COM1 getrennt – Versuch läuft" (what fits the window); empty while the port is not away.
+std::string PortStateText(const TMVRtrx& trx) {
+  if (!trx.PortAway()) return {};
+  return std::string(PortNames[trx.Serial.Port & 3]) + " getrennt – Versuch läuft";
 }
 
 void ReportStoreError(const SettingsStoreError& e) {
@@ -174,9 +183,25 @@ void TMVRServMainFm::AddTNAIcon() {
   TNAData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   TNAData.uCallbackMessage = WM_TNANOTIFY;
   TNAData.hIcon = Picture("TNAIcon");
-  std::strncpy(TNAData.szTip, "MVR Server", sizeof TNAData.szTip - 1);
+  SetTip();
   Shell_NotifyIconA(NIM_ADD, &TNAData);
   iconShown_ = true;
+}
+
+void TMVRServMainFm::SetTip() {
+  const std::string tip = portState_.empty() ? "MVR Server" : "MVR Server: " + portState_;
+  std::memset(TNAData.szTip, 0, sizeof TNAData.szTip);
+  std::strncpy(TNAData.szTip, Utf8ToAnsi(tip).c_str(), sizeof TNAData.szTip - 1);
+}
+
+void TMVRServMainFm::ShowPortState() {
+  const std::string state = PortStateText(trx_);
+  if (state == portState_) return;
+  portState_ = state;
+  SetText("PortStateLabel", state);
+  SetVisible("PortStateLabel", !state.empty());
+  SetTip();
+  if (iconShown_) Shell_NotifyIconA(NIM_MODIFY, &TNAData);
 }
 
 void TMVRServMainFm::RemoveTNAIcon() {
@@ -188,7 +213,7 @@ void TMVRServMainFm::FormClose() {
   // A start without a port never read the stored values: writing now would replace them
   // with the design position and the built-in settings.
   if (started_) SaveWindowParams();
-  if (trx_.IsOpen()) portOpenBeforeClose_ = true;
+  if (trx_.IsOpen() || trx_.PortAway()) portOpenBeforeClose_ = true;
   trx_.Close();
   if (SaveLog) SaveLog(LogFilePath());
   RemoveTNAIcon();
@@ -220,6 +245,7 @@ void TMVRServMainFm::TimerTimer() {
   SetText("RXLabel", CounterText(trx_.BytesReceived));
   SetText("CRCErrLabel", CounterText(trx_.CRCErrors));
   SetText("TOLabel", CounterText(trx_.Timeouts));
+  ShowPortState();
   if (schedule_.AdvanceAutoHide()) Hide();
   if (trx_.CheckTimeout() && FireTimeOut) FireTimeOut();
 }

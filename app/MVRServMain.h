@@ -54,6 +54,9 @@ class TMVRServMainFm : public TForm {
   void SaveWindowParams();
   void AddTNAIcon();
   void RemoveTNAIcon();
+  // A port whose device went away is named in a line below the counters and in the tip.
+  void ShowPortState();
+  void SetTip();
   void EndSession();
 
   TMVRtrx& trx_;
@@ -63,6 +66,7 @@ class TMVRServMainFm : public TForm {
   TickSchedule schedule_;  // HideCountdown and TickCount
   bool started_ = false;   // the port opened at start; only then is anything stored
   bool portOpenBeforeClose_ = false;  // what a declined end reopens
+  std::string portState_;  // the state line as shown; empty while the port is not away
 };
 
 extern TMVRServMainFm* MVRServMainFm;

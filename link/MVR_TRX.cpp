@@ -18,14 +18,43 @@ void TMVRtrx::ApplyBuiltInSettings(TSerialPort& port) {
 bool TMVRtrx::Open() {
   RxState = rsHeader;
   for (uint8_t ch = 0; ch < kChannelCount; ++ch) ReleaseChannel(ch);
+  portAway_ = awayAtClose_ = false;
   return Serial.Open();
 }
 
 void TMVRtrx::Close() {
+  // What ResumePort goes back to; the close handling's second run keeps it.
+  if (portAway_ || Serial.Active) awayAtClose_ = portAway_;
+  portAway_ = false;
   if (Serial.Active) Serial.Close();
 }
 
-bool TMVRtrx::ResumePort() { return Serial.Active || Serial.Open(); }
+bool TMVRtrx::ResumePort() {
+  if (Serial.Active) return true;
+  if (awayAtClose_) {
+    awayAtClose_ = false;
+    portAway_ = true;
+    return false;
+  }
+  return Serial.Open();
+}
+
+bool TMVRtrx::LoseGoneDevice() {
+  if (!Serial.Active || !Serial.DeviceGone()) return false;
+  Serial.CloseQuietly();
+  portAway_ = true;
+  lastRetryTick_ = Serial.Platform().GetTickCount();
+  return true;
+}
+
+void TMVRtrx::RetryAwayPort() {
+  if (!portAway_) return;
+  const uint32_t now = Serial.Platform().GetTickCount();
+  if (now - lastRetryTick_ < kPortRetryMs) return;
+  lastRetryTick_ = now;
+  // Opened meanwhile by other means, or back now.
+  if (Serial.Active || Serial.OpenQuietly()) portAway_ = false;
+}
 
 void TMVRtrx::SetupPort() {
   if (InSetup || !SetupUi) return;
@@ -34,6 +63,8 @@ void TMVRtrx::SetupPort() {
   // would spin for ever.
   while (!SetupUi->Ending()) {
     if (SetupUi->Execute(Serial)) {
+      // The port chosen here replaces one that is being awaited.
+      portAway_ = awayAtClose_ = false;
       Serial.Close();
       SetupUi->GetSettings(Serial);
       Serial.Open();
@@ -41,6 +72,8 @@ void TMVRtrx::SetupPort() {
         SetupUi->Terminate();
         break;
       }
+    } else if (portAway_) {
+      break;  // cancelled: the port that went away is still awaited
     }
     if (Serial.Active) break;
   }
@@ -91,7 +124,9 @@ void TMVRtrx::Poll() {
   // A timer tick inside a callback or an error box must not parse bytes out of order.
   if (inPoll_) return;
   inPoll_ = true;
+  RetryAwayPort();
   const uint32_t got = ReadAll();
+  LoseGoneDevice();
   // Every tick ends with an empty read: a running countdown loses one.
   if (AnswerCountdown > 0) --AnswerCountdown;
   // A frame whose bytes keep coming survives any number of ticks; one that went quiet is
@@ -106,6 +141,7 @@ void TMVRtrx::ReceiveArrived() {
   if (inPoll_) return;
   inPoll_ = true;
   ReadAll();
+  LoseGoneDevice();
   inPoll_ = false;
 }
 
@@ -243,6 +279,7 @@ bool TMVRtrx::CheckTimeout() {
 
 bool TMVRtrx::SendFrame(uint8_t channel, const uint8_t* data, uint16_t length) {
   if (channel >= kChannelCount || length == 0) return true;
+  if (portAway_) return false;
   if (length > kMaxFrameData) length = kMaxFrameData;
   uint8_t frame[kMaxFrameSize];
   frame[0] = static_cast<uint8_t>(DataFrameTag | channel);
@@ -251,7 +288,7 @@ bool TMVRtrx::SendFrame(uint8_t channel, const uint8_t* data, uint16_t length) {
   const uint16_t crc = CRC16(frame, length + 2);
   frame[length + 2] = static_cast<uint8_t>(crc >> 8);
   frame[length + 3] = static_cast<uint8_t>(crc & 0xFF);
-  if (!Serial.Write(frame, length + 4)) return false;
+  if (!Serial.Write(frame, length + 4) || LoseGoneDevice()) return false;
   lastSendTick_ = Serial.Platform().GetTickCount();
   AnswerCountdown = AnswerTimeout;
   AwaitingAnswer = true;
@@ -261,9 +298,10 @@ bool TMVRtrx::SendFrame(uint8_t channel, const uint8_t* data, uint16_t length) {
 
 bool TMVRtrx::SendCommand(uint8_t channel, uint8_t value) {
   if (channel >= kChannelCount) return true;
+  if (portAway_) return false;
   const uint8_t header = static_cast<uint8_t>(CommandFrameTag | channel);
   const uint8_t frame[3] = {header, value, static_cast<uint8_t>(value ^ header)};
-  if (!Serial.Write(frame, 3)) return false;
+  if (!Serial.Write(frame, 3) || LoseGoneDevice()) return false;
   lastSendTick_ = Serial.Platform().GetTickCount();
   BytesSent += 3;
   AnswerCountdown = AnswerTimeout;
@@ -272,6 +310,7 @@ bool TMVRtrx::SendCommand(uint8_t channel, uint8_t value) {
 }
 
 bool TMVRtrx::LoadSettings(SettingsStore& ini) {
+  portAway_ = awayAtClose_ = false;
   Serial.Close();
   Serial.LoadFromIni(ini, "ComPort");
   return Serial.Open();

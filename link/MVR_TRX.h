@@ -18,6 +18,8 @@ constexpr int kMaxFrameSize = kMaxFrameData + 4;
 constexpr uint32_t kFrameSilenceMs = 100;
 // For this long after the last send or received byte, arriving bytes wake the main loop.
 constexpr uint32_t kWakeWindowMs = 1000;
+// A port whose device went away is tried again this often, quietly.
+constexpr uint32_t kPortRetryMs = 1000;
 
 enum : uint8_t {
   rsHeader = 0,
@@ -48,10 +50,17 @@ class TMVRtrx {
 
   bool Open();
   bool IsOpen() const { return Serial.Active; }
+  // Also stops the attempts to get back a port that went away.
   void Close();
   // Opens the port again after an end the user took back, keeping every channel; a port
-  // that is open already (a set-up ran meanwhile) stays as it is.
+  // that is open already (a set-up ran meanwhile) stays as it is, and one that was away
+  // when the end began is awaited again.
   bool ResumePort();
+  // The port's device went away (an adapter pulled) and the port is closed: every Poll
+  // tries to open it again with the same settings, at most once per kPortRetryMs and
+  // without a box, until it opens, a set-up or stored settings replace it, or Close.
+  // Channels, counters and the answer supervision stay; sends answer false meanwhile.
+  bool PortAway() const { return portAway_; }
   void SetupPort();
   bool RegisterChannel(uint8_t channel, TChannelEvent callback, uint8_t* buffer,
                        uint16_t* lengthWord, uint16_t capacity);
@@ -67,7 +76,8 @@ class TMVRtrx {
   // which keeps the idle loop as cheap as a plain message wait.
   HANDLE ArrivalEvent();
   bool CheckTimeout();
-  // False only when the port's send queue is full: then nothing is sent or counted.
+  // False when the port's send queue is full or the port is away: then nothing is sent or
+  // counted.
   bool SendFrame(uint8_t channel, const uint8_t* data, uint16_t length);
   bool SendCommand(uint8_t channel, uint8_t value);
   bool LoadSettings(SettingsStore& ini);
@@ -107,8 +117,15 @@ class TMVRtrx {
   // Reads and parses until the port has nothing more; returns the bytes read.
   uint32_t ReadAll();
   uint32_t SilenceLimitMs() const;
+  // A read or write found the device gone: closes the port quietly (its box waits for the
+  // main loop like any port error) and starts awaiting it. True when it did.
+  bool LoseGoneDevice();
+  void RetryAwayPort();
 
   bool inPoll_ = false;
+  bool portAway_ = false;
+  bool awayAtClose_ = false;  // what ResumePort goes back to
+  uint32_t lastRetryTick_ = 0;
   uint32_t lastByteTick_ = 0;  // when the last byte was read
   uint32_t lastSendTick_ = 0;
   // The channel of the data frame whose length byte is awaited was released meanwhile.

@@ -16,6 +16,22 @@ bool IsTrailingJunk(unsigned char c) { return c < 32 || c == ' ' || c == '.'; }
 
 }  // namespace
 
+bool ErrorMeansDeviceGone(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string FormatPortError(const std::string& tag, DWORD code, const std::string& systemText) {
   std::string text = systemText;
   while (!text.empty() && IsTrailingJunk(static_cast<unsigned char>(text.back())))
@@ -69,7 +85,11 @@ void TSerialPort::ReleaseIo() {
   arrival_.reset();
 }
 
-bool TSerialPort::Open() {
+bool TSerialPort::Open() { return OpenDevice(true); }
+
+bool TSerialPort::OpenQuietly() { return OpenDevice(false); }
+
+bool TSerialPort::OpenDevice(bool showErrors) {
   // Opening twice would leave the first device open (and the port locked) and tear down the
   // events under its pending I/O.
   Close();
@@ -79,11 +99,12 @@ bool TSerialPort::Open() {
   writeQueued_.clear();
   readErrorShown_ = writeErrorShown_ = false;
   arrivalMaskSet_ = arrivalOff_ = false;
+  deviceGone_ = false;
   read_ = std::make_unique<IoBlock>(platform_);
   read_->bytes.resize(kReadChunk);
   write_ = std::make_unique<IoBlock>(platform_);
 
-  auto fail = [&](const char* tag) { return OpenFailed(tag); };
+  auto fail = [&](const char* tag) { return OpenFailed(tag, showErrors); };
   device_.Reset(platform_.CreateFileA(PortNames[Port & 3], GENERIC_READ | GENERIC_WRITE, 0,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
   const HANDLE h = device_.Get();
@@ -126,22 +147,30 @@ void TSerialPort::SetLineState(DCB& dcb) const {
 
 // The texts are made while the last error is the failed step's; the boxes come last, when a
 // set-up run from inside one of them can open the port afresh.
-bool TSerialPort::OpenFailed(const char* tag) {
-  std::vector<std::string> texts{PortErrorText(platform_, tag)};
-  if (!device_.Close()) texts.push_back(PortErrorText(platform_, "Crese: "));
+bool TSerialPort::OpenFailed(const char* tag, bool showErrors) {
+  std::vector<std::string> texts;
+  if (showErrors) texts.push_back(PortErrorText(platform_, tag));
+  if (!device_.Close() && showErrors) texts.push_back(PortErrorText(platform_, "Crese: "));
   ReleaseIo();
   for (const auto& text : texts) platform_.ShowErrorBox(text);
   // What such a set-up made of the port.
   return Active;
 }
 
+// Called while the last error is the failed call's.
+void TSerialPort::NoteDeviceGone() {
+  if (ErrorMeansDeviceGone(platform_.GetLastError())) deviceGone_ = true;
+}
+
 void TSerialPort::ReportReadError() {
+  NoteDeviceGone();
   if (readErrorShown_) return;
   readErrorShown_ = true;
   QueueReport("Receive: ");
 }
 
 void TSerialPort::ReportWriteError(const char* tag) {
+  NoteDeviceGone();
   if (writeErrorShown_) return;
   writeErrorShown_ = true;
   QueueReport(tag);
@@ -334,6 +363,8 @@ void TSerialPort::Close() {
   const std::string error = Shut();
   if (!error.empty()) platform_.ShowErrorBox(error);
 }
+
+void TSerialPort::CloseQuietly() { Shut(); }
 
 std::string TSerialPort::Shut() {
   Active = false;

@@ -17,6 +17,11 @@ extern const BYTE ParityCodes[5];
 extern const BYTE StopBitCodes[3];
 extern const BYTE DataBitCounts[5];
 
+// Whether a failed read or write means the device itself is gone (an adapter pulled, its hub
+// reset): Windows' removal errors, and what Wine answers once the pty behind the port has
+// closed (reads end with ERROR_BROKEN_PIPE, writes fail with ERROR_NOT_READY).
+bool ErrorMeansDeviceGone(DWORD error);
+
 class TSerialPort {
  public:
   explicit TSerialPort(SerialPlatform& platform);
@@ -34,6 +39,8 @@ class TSerialPort {
   // box only after everything is let go again, so a set-up run from inside the box finds the
   // port closed and the device free.
   bool Open();
+  // Open without any box: the quiet attempts while a device that went away is awaited.
+  bool OpenQuietly();
   // Copies up to count bytes that have already arrived; 0 when nothing has, when closed,
   // or after an error. Never waits.
   int32_t Read(void* buffer, int32_t count);
@@ -43,6 +50,12 @@ class TSerialPort {
   bool Write(const void* buffer, int32_t count);
   // Cancels pending I/O, waits for it at most kCloseWaitMs, and closes the device.
   void Close();
+  // Close without the box for a refused close: a device that is gone has had its box.
+  void CloseQuietly();
+
+  // A read or write failed with an error that means the device is gone (the port stays
+  // open until its owner closes it); cleared by the next open.
+  bool DeviceGone() const { return deviceGone_; }
 
   // A failed read or write is not shown from inside the call (a client's send, a Poll): its
   // box waits here until the main loop shows it, so the call returns at once and polling
@@ -92,8 +105,9 @@ class TSerialPort {
     bool pending = false;
   };
 
+  bool OpenDevice(bool showErrors);
   // Lets go of the device and its I/O after a failed step, then shows what failed.
-  bool OpenFailed(const char* tag);
+  bool OpenFailed(const char* tag, bool showErrors);
   // Closes the device; the text of the "Close: " box when the system refused, else empty.
   std::string Shut();
   void CancelPendingIo();
@@ -107,12 +121,14 @@ class TSerialPort {
   void StartNextWrite();
   void CollectWrite();
   void FinishWrite(DWORD written, DWORD wanted);
+  void NoteDeviceGone();
   void ReportReadError();
   void ReportWriteError(const char* tag);
   void QueueReport(const char* tag);
 
   SerialPlatform& platform_;
   PortHandle device_;
+  bool deviceGone_ = false;
   // Reads and writes each own their block: the read's completion would overwrite a shared
   // OVERLAPPED.
   std::unique_ptr<IoBlock> read_;

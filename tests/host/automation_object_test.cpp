@@ -508,3 +508,39 @@ TEST_F(AutoServ, ADeclinedEndReopensOnlyAClosedPortAndKeepsTheChannels) {
   ASSERT_EQ(a.received.size(), 2u);
   EXPECT_EQ(a.received[1], u"b");
 }
+
+// An adapter pulled and plugged in again: clients are told the port is gone, their sends are
+// refused, and they get their frames again without doing anything.
+TEST_F(AutoServ, ClientsKeepTheirChannelsWhileThePortIsAway) {
+  Obj a(trx), b(trx);
+  ASSERT_TRUE(a.ConnectChannel(3));
+  ASSERT_TRUE(b.ConnectChannel(4));
+  EXPECT_TRUE(a.SendSPaket(1));
+  Feed(CommandFrame(3, 1));
+  trx.Poll();  // a read pends
+  p.failures["GetOverlappedResult"] = ERROR_BROKEN_PIPE;
+  p.failures["SetupComm"] = 1;
+  trx.Poll();
+  EXPECT_FALSE(a.HasSerialConnection());
+  const uint32_t sent = trx.BytesSent;
+  EXPECT_FALSE(b.SendLPaket(u"abc", 3));
+  EXPECT_FALSE(b.SendSPaket(2));
+  EXPECT_EQ(LastActive, &b);
+  EXPECT_EQ(trx.BytesSent, sent);
+  EXPECT_EQ(Wire().size(), 3u);  // only the command sent before the loss
+  EXPECT_TRUE(a.Connected() && b.Connected());
+
+  p.failures.clear();
+  for (int i = 0; i < 60; ++i) {
+    p.now += 20;
+    trx.Poll();
+  }
+  EXPECT_TRUE(a.HasSerialConnection());
+  EXPECT_TRUE(b.SendLPaket(u"abc", 3));
+  Feed(DataFrame(4, {'a', 'b', 'c'}));
+  Feed(CommandFrame(3, 9));
+  ASSERT_EQ(a.received.size(), 2u);
+  EXPECT_EQ(a.received[1], u"\x09");
+  ASSERT_EQ(b.received.size(), 1u);
+  EXPECT_EQ(b.received[0], u"abc");
+}

@@ -7,12 +7,17 @@
 
 #include "link/MVR_TRX.h"
 #include "tests/host/fakes/FakeSerialPlatform.h"
+#include "tests/host/fakes/MemoryIniFile.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 const Bytes kAbc = {0xF3, 0x02, 0x61, 0x62, 0x63, 0xA1, 0x3A};
+
+// Failures that leave the device in place: ERROR_CRC and ERROR_IO_DEVICE.
+constexpr DWORD kDataError = 23;
+constexpr DWORD kIoDeviceError = 1117;
 
 Bytes DataFrame(uint8_t ch, const std::string& text) {
   Bytes f = {static_cast<uint8_t>(DataFrameTag | ch), static_cast<uint8_t>(text.size() - 1)};
@@ -532,11 +537,12 @@ TEST_F(Link, AnswerCountdownAndTimeouts) {
 TEST_F(Link, PortErrorsWaitForTheMainLoopWhileTrafficGoesOn) {
   Client a;
   ASSERT_TRUE(Reg(3, a, 8));
-  // The line breaks: the read fails inside Poll, the write inside a client's send.
-  p.failures["ReadFile"] = 109;
-  p.failures["GetOverlappedResult"] = 109;
+  // The line breaks (errors that leave the device in place): the read fails inside Poll, the
+  // write inside a client's send.
+  p.failures["ReadFile"] = kDataError;
+  p.failures["GetOverlappedResult"] = kDataError;
   trx.Poll();
-  p.failures["WriteFile"] = 21;
+  p.failures["WriteFile"] = kIoDeviceError;
   const uint8_t abc[] = {'a', 'b', 'c'};
   EXPECT_TRUE(trx.SendFrame(3, abc, 3));
   trx.Poll();
@@ -562,7 +568,7 @@ TEST_F(Link, PortErrorsWaitForTheMainLoopWhileTrafficGoesOn) {
     EXPECT_EQ(p.boxes.size(), 1u);
   };
   trx.Serial.ShowPendingReports();
-  EXPECT_EQ(p.boxes, (std::vector<std::string>{"Receive: 109! ", "Transmit: 21! "}));
+  EXPECT_EQ(p.boxes, (std::vector<std::string>{"Receive: 23! ", "Transmit: 1117! "}));
   EXPECT_FALSE(trx.Serial.HasPendingReports());
   trx.Serial.ShowPendingReports();
   EXPECT_EQ(p.boxes.size(), 2u);
@@ -577,6 +583,7 @@ struct ScriptedUi : PortSetupUi {
   bool reenter = false;
   bool ending = false;
   bool endDuringDialog = false;  // the program is told to end while the dialog is up
+  std::function<void()> whileShown;  // what the dialog's modal loop runs meanwhile
   int executes = 0, gets = 0, asks = 0, terminates = 0;
 
   explicit ScriptedUi(TMVRtrx& t) : trx(&t) {}
@@ -584,6 +591,7 @@ struct ScriptedUi : PortSetupUi {
     if (executes >= static_cast<int>(ok.size())) throw std::runtime_error("dialog shown again");
     ++executes;
     if (reenter) trx->SetupPort();  // a client's call while the dialog runs
+    if (whileShown) whileShown();
     if (endDuringDialog) {
       trx->Close();  // the main window's close handling
       ending = true;
@@ -788,6 +796,217 @@ TEST_F(Link, SetupFromInsideAFailedOpensBoxGetsThePort) {
   EXPECT_EQ(a.calls, 1);
   trx.Close();
   EXPECT_EQ(p.openHandles, 0);
+}
+
+// The device behind the port vanishes (an adapter pulled) and comes back under its name.
+struct PortAway : Link {
+  // As Wine answers once the pty behind the port has closed: reads end with 109, writes
+  // fail with 21, and an open finds a stub device whose calls fail with 1.
+  void Unplug() {
+    p.failures = {{"ReadFile", ERROR_BROKEN_PIPE},
+                  {"GetOverlappedResult", ERROR_BROKEN_PIPE},
+                  {"WriteFile", ERROR_NOT_READY},
+                  {"SetupComm", 1}};
+  }
+  void Plug() { p.failures.clear(); }
+  // The main window's ticks for ms milliseconds.
+  void Run(uint32_t ms) {
+    for (uint32_t t = 0; t < ms; t += 20) {
+      p.now += 20;
+      trx.Poll();
+    }
+  }
+  std::vector<std::string> Shown() {
+    trx.Serial.ShowPendingReports();
+    return p.boxes;
+  }
+};
+
+TEST_F(PortAway, ErrorsThatMeanTheDeviceIsGone) {
+  const DWORD gone[] = {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,     ERROR_NOT_READY,
+                        ERROR_BAD_COMMAND,   ERROR_GEN_FAILURE,        ERROR_BROKEN_PIPE,
+                        ERROR_OPERATION_ABORTED, ERROR_DEVICE_NOT_CONNECTED};
+  const DWORD staying[] = {1, kDataError, ERROR_INVALID_PARAMETER, kIoDeviceError, 121};
+  const uint8_t abc[] = {'a', 'b', 'c'};
+  for (const bool onWrite : {false, true}) {
+    for (const DWORD error : gone) {
+      SCOPED_TRACE((onWrite ? "write " : "read ") + std::to_string(error));
+      EXPECT_TRUE(ErrorMeansDeviceGone(error));
+      ASSERT_TRUE(trx.Open());
+      p.boxes.clear();
+      trx.Poll();  // a read pends
+      const uint32_t sent = trx.BytesSent;
+      if (onWrite) {
+        p.failures = {{"WriteFile", error}};
+        EXPECT_FALSE(trx.SendFrame(3, abc, 3));  // the bytes never left
+        EXPECT_EQ(trx.BytesSent, sent);
+      } else {
+        p.failures = {{"GetOverlappedResult", error}};
+        trx.Poll();
+      }
+      EXPECT_TRUE(trx.PortAway());
+      EXPECT_FALSE(trx.IsOpen());
+      EXPECT_EQ(p.openHandles, 0);
+      EXPECT_EQ(Shown().size(), 1u);
+      p.failures.clear();
+    }
+    for (const DWORD error : staying) {
+      SCOPED_TRACE((onWrite ? "write " : "read ") + std::to_string(error));
+      EXPECT_FALSE(ErrorMeansDeviceGone(error));
+      ASSERT_TRUE(trx.Open());
+      p.boxes.clear();
+      trx.Poll();
+      p.failures = {{onWrite ? "WriteFile" : "GetOverlappedResult", error}};
+      if (onWrite) {
+        EXPECT_TRUE(trx.SendFrame(3, abc, 3));
+      }
+      trx.Poll();
+      EXPECT_FALSE(trx.PortAway());
+      EXPECT_TRUE(trx.IsOpen());
+      EXPECT_EQ(Shown().size(), 1u);
+      p.failures.clear();
+    }
+  }
+}
+
+TEST_F(PortAway, RetriedQuietlyOnceASecondAndBackWithEverything) {
+  Client a, b;
+  ASSERT_TRUE(Reg(3, a, 8));
+  ASSERT_TRUE(Reg(4, b, 8));
+  Feed(kAbc);
+  const uint8_t hi[] = {'h', 'i'};
+  ASSERT_TRUE(trx.SendFrame(4, hi, 2));
+  // Half a frame comes, then the adapter is pulled.
+  Feed(Bytes(kAbc.begin(), kAbc.begin() + 4));
+  const uint32_t sent = trx.BytesSent, received = trx.BytesReceived;
+  Unplug();
+  trx.Poll();
+  EXPECT_TRUE(trx.PortAway());
+  EXPECT_FALSE(trx.IsOpen());
+  EXPECT_TRUE(p.boxes.empty());  // the one box waits for the main loop
+
+  // Away: sends answer false and change nothing; channels and counters stay.
+  p.wire.clear();
+  trx.AnswerCountdown = -1;
+  EXPECT_FALSE(trx.SendFrame(3, hi, 2));
+  EXPECT_FALSE(trx.SendCommand(4, 1));
+  EXPECT_TRUE(p.wire.empty());
+  EXPECT_EQ(trx.BytesSent, sent);
+  EXPECT_EQ(trx.BytesReceived, received);
+  EXPECT_EQ(trx.AnswerCountdown, -1);
+  EXPECT_EQ(trx.Buffers[3], a.buf.data());
+  EXPECT_EQ(trx.Buffers[4], b.buf.data());
+
+  // At most one quiet attempt a second, each one leaving no handle behind.
+  p.calls.clear();
+  Run(980);
+  EXPECT_EQ(p.CallCount("CreateFileA"), 0u);
+  for (int second = 1; second <= 10; ++second) {
+    Run(1000);
+    EXPECT_EQ(p.CallCount("CreateFileA"), static_cast<size_t>(second));
+    EXPECT_EQ(p.openHandles, 0);
+  }
+  EXPECT_EQ(p.lastDeviceName, "COM1");
+  EXPECT_EQ(Shown(), std::vector<std::string>{"Receive: 109! "});
+
+  // Back under its name: opened with the stored settings at the next attempt.
+  trx.Serial.SetBaudRate(6);  // what the engine holds is what the next open uses
+  Plug();
+  Run(1000);
+  EXPECT_TRUE(trx.IsOpen());
+  EXPECT_FALSE(trx.PortAway());
+  EXPECT_EQ(p.lastState.BaudRate, 9600u);
+  EXPECT_EQ(p.CallCount("CreateFileA"), 11u);
+  // Every channel receives and sends again; nothing from before the loss comes twice, and
+  // the half frame does not swallow the first new one.
+  Feed(Cat(DataFrame(3, "new"), DataFrame(4, "too")));
+  ASSERT_EQ(a.calls, 2);
+  EXPECT_EQ(a.Text(0), "abc");
+  EXPECT_EQ(a.Text(1), "new");
+  ASSERT_EQ(b.calls, 1);
+  EXPECT_EQ(b.Text(0), "too");
+  p.wire.clear();
+  EXPECT_TRUE(trx.SendFrame(3, hi, 2));
+  EXPECT_EQ(p.wire, DataFrame(3, "hi"));
+  Run(5000);
+  EXPECT_EQ(p.CallCount("CreateFileA"), 11u);
+  EXPECT_EQ(Shown().size(), 1u);
+}
+
+TEST_F(PortAway, SetupCloseAndStoredSettingsReplaceTheAttempts) {
+  ScriptedUi ui(trx);
+  trx.SetupUi = &ui;
+  Unplug();
+  trx.Poll();
+  ASSERT_TRUE(trx.PortAway());
+
+  // Cancelled: the port is still awaited, and the attempts went on while the dialog was up.
+  ui.ok = {false};
+  ui.whileShown = [&] { Run(2000); };
+  p.calls.clear();
+  trx.SetupPort();
+  EXPECT_EQ(ui.executes, 1);
+  EXPECT_TRUE(trx.PortAway());
+  EXPECT_EQ(p.CallCount("CreateFileA"), 2u);
+
+  // Back while the dialog is up, then cancelled: open, the loop ends.
+  ui = ScriptedUi(trx);
+  ui.ok = {false};
+  ui.whileShown = [&] {
+    Plug();
+    Run(1000);
+  };
+  trx.SetupPort();
+  EXPECT_EQ(ui.executes, 1);
+  EXPECT_TRUE(trx.IsOpen());
+  EXPECT_FALSE(trx.PortAway());
+
+  // Another port chosen while away replaces the one awaited.
+  Unplug();
+  trx.Poll();
+  ASSERT_TRUE(trx.PortAway());
+  Plug();
+  p.devices.erase("COM1");
+  ui = ScriptedUi(trx);
+  ui.ok = {true};
+  ui.ports = {1};
+  trx.SetupPort();
+  EXPECT_TRUE(trx.IsOpen());
+  EXPECT_EQ(p.lastDeviceName, "COM2");
+  EXPECT_FALSE(trx.PortAway());
+  p.calls.clear();
+  Run(3000);
+  EXPECT_EQ(p.CallCount("CreateFileA"), 0u);
+
+  // The program's end stops the attempts; an end the user takes back awaits the port again.
+  Unplug();
+  trx.Poll();
+  ASSERT_TRUE(trx.PortAway());
+  trx.Close();
+  trx.Close();  // the close handling runs again after the loop
+  EXPECT_FALSE(trx.PortAway());
+  Run(3000);
+  EXPECT_EQ(p.CallCount("CreateFileA"), 0u);
+  EXPECT_FALSE(trx.ResumePort());
+  EXPECT_TRUE(trx.PortAway());
+  EXPECT_EQ(p.CallCount("CreateFileA"), 0u);  // quietly, at the next attempt
+  Plug();
+  Run(1000);
+  EXPECT_TRUE(trx.IsOpen());
+
+  // Stored settings loaded meanwhile replace it too.
+  Unplug();
+  trx.Poll();
+  ASSERT_TRUE(trx.PortAway());
+  Plug();
+  p.devices.insert("COM1");
+  MemoryIniFile ini;
+  EXPECT_TRUE(trx.LoadSettings(ini));
+  EXPECT_FALSE(trx.PortAway());
+  EXPECT_EQ(p.lastDeviceName, "COM1");
+  trx.Close();
+  EXPECT_EQ(p.openHandles, 0);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"Receive: 109! "}));
 }
 
 }  // namespace

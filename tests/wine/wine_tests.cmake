@@ -19,6 +19,8 @@ set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wineprefix RESOURCE_L
 
 mvr_wine_test(serial serial_test.py)
 mvr_wine_test(traffic traffic_test.py)
+mvr_wine_test(port_return port_return_test.py)
+set_tests_properties(wine.port_return PROPERTIES TIMEOUT 480)  # a minute with the port away
 include(${CMAKE_CURRENT_LIST_DIR}/automation_tests.cmake OPTIONAL)
 include(${CMAKE_CURRENT_LIST_DIR}/ui_tests.cmake OPTIONAL)
 include(${CMAKE_CURRENT_LIST_DIR}/installer_tests.cmake OPTIONAL)

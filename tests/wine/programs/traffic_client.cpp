@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <ocidl.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -118,6 +119,10 @@ class Client {
     return SUCCEEDED(hr) && r == VARIANT_TRUE;
   }
   void ShowDialog() { obj_->ShowSerialConnectionDlg(); }
+  bool PortConnected() {
+    VARIANT_BOOL r = 0;
+    return SUCCEEDED(obj_->get_HasSerialConnection(&r)) && r == VARIANT_TRUE;
+  }
   bool HasConnection(double* ms) {
     VARIANT_BOOL r = 0;
     const double t0 = Now();
@@ -384,12 +389,135 @@ void RawFloor(int count) {
   std::printf("bench raw_COM1_ms median=%.2f p90=%.2f n=%zu\n", s.median, s.p90, trips.size());
 }
 
+// Seconds since 1970 on the host's clock, comparable with the test's own.
+double UnixNow() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  ULARGE_INTEGER t;
+  t.LowPart = ft.dwLowDateTime;
+  t.HighPart = ft.dwHighDateTime;
+  return static_cast<double>(t.QuadPart - 116444736000000000ULL) / 1e7;
+}
+
+// Streams while the port's device goes away and comes back: the port must be reported gone
+// and sends refused meanwhile, and after its return every block is echoed once, with
+// nothing from before the loss delivered again. Waits for the stop file before it ends.
+void Gap(int channel, const char* goFile, const char* stopFile) {
+  Client c;
+  Check(c.Connect(channel), "channel granted");
+  std::printf("ready\n");
+  std::fflush(stdout);
+  WaitForFile(goFile);
+  const double limit = Now() + 60000;
+  int sent = 0, echoed = 0;
+  bool gone = false;
+  while (Now() < limit && !(gone = !c.PortConnected())) {
+    const size_t n = c.sink.received.size();
+    c.SendL(Block(channel, sent++, 256));
+    if (c.sink.WaitReceived(n + 1, 1000)) ++echoed;
+  }
+  // Away: a send counts as accepted in the gap only when the port was gone before and after.
+  int gapSends = 0, gapAccepted = 0;
+  bool back = false;
+  const std::wstring gapBlock = Block(channel, 999, 16);
+  while (gone && Now() < limit + 60000) {
+    const bool accepted = c.SendL(gapBlock);
+    ++gapSends;
+    if ((back = c.PortConnected())) break;
+    if (accepted) ++gapAccepted;
+    Pump(50);
+  }
+  const double backAt = UnixNow();
+  const size_t mark = c.sink.received.size();
+  double firstEcho = 0;
+  const int after = 20;
+  for (int i = 0; back && i < after; ++i) {
+    const size_t n = c.sink.received.size();
+    c.SendL(Block(channel, 1000 + i, 256));
+    if (c.sink.WaitReceived(n + 1, 3000) && firstEcho == 0) firstEcho = UnixNow();
+  }
+  Pump(300);
+  int intact = 0, again = 0, other = 0;
+  for (size_t j = mark; j < c.sink.received.size(); ++j) {
+    const std::wstring& r = c.sink.received[j];
+    if (r == Block(channel, 1000 + intact, 256)) {
+      ++intact;
+    } else if (r != gapBlock) {
+      bool old = false;
+      for (int k = 0; k < sent && !old; ++k) old = r == Block(channel, k, 256);
+      ++(old ? again : other);
+    }
+  }
+  std::printf("gap ch=%d before_sent=%d before_echoed=%d saw_gone=%d gap_sends=%d gap_accepted=%d "
+              "back=%d after_sent=%d after_intact=%d after_again=%d after_other=%d back_unix=%.3f "
+              "first_echo_unix=%.3f\n",
+              channel, sent, echoed, gone ? 1 : 0, gapSends, gapAccepted, back ? 1 : 0, after, intact,
+              again, other, backAt, firstEcho);
+  std::fflush(stdout);
+  WaitForFile(stopFile);
+}
+
+DWORD ServerProcessId() {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32W e{};
+  e.dwSize = sizeof e;
+  DWORD pid = 0;
+  for (BOOL more = Process32FirstW(snap, &e); more; more = Process32NextW(snap, &e))
+    if (_wcsicmp(e.szExeFile, L"MVRServ.exe") == 0) pid = e.th32ProcessID;
+  CloseHandle(snap);
+  return pid;
+}
+
+// The handles the server process holds, from the system's handle table (Wine answers the
+// per-process count with 0).
+void ServerHandles() {
+  struct Entry {
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ULONG access;
+  };
+  struct Table {
+    ULONG count;
+    Entry entries[1];
+  };
+  using Query = LONG(WINAPI*)(int, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  const DWORD pid = ServerProcessId();
+  std::vector<unsigned char> buffer(1 << 16);
+  LONG status = -1;
+  for (int i = 0; query && i < 12; ++i) {
+    ULONG needed = 0;
+    status = query(16 /* SystemHandleInformation */, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+    if (status != static_cast<LONG>(0xC0000004)) break;  // STATUS_INFO_LENGTH_MISMATCH
+    buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+  }
+  if (!pid || status != 0) {
+    Check(false, "the server's handle count");
+    return;
+  }
+  const auto* table = reinterpret_cast<const Table*>(buffer.data());
+  unsigned long count = 0;
+  for (ULONG i = 0; i < table->count; ++i)
+    if (table->entries[i].ownerPid == pid) ++count;
+  std::printf("handles=%lu\n", count);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   auto arg = [&](int i, int dflt) { return argc > i ? std::atoi(argv[i]) : dflt; };
   auto text = [&](int i) -> const char* { return argc > i ? argv[i] : nullptr; };
+  if (mode == "server-handles") {
+    ServerHandles();
+    std::printf("%s\n", g_failures ? "FAILED" : "DONE");
+    return g_failures ? 1 : 0;
+  }
   if (mode == "raw-floor") {
     RawFloor(arg(2, 200));
     std::printf("%s\n", g_failures ? "FAILED" : "DONE");
@@ -408,6 +536,8 @@ int main(int argc, char** argv) {
     BrokenLineOther(arg(2, 0), text(3));
   } else if (mode == "reopen") {
     Reopen(arg(2, 0), text(3));
+  } else if (mode == "gap") {
+    Gap(arg(2, 0), text(3), text(4));
   } else if (mode == "bench") {
     Bench(arg(2, 0), arg(3, 200));
   } else if (mode == "rate") {
@@ -415,6 +545,7 @@ int main(int argc, char** argv) {
   } else {
     std::printf("usage: traffic_client receive CH N [MS] | pairs CH N | stream CH N LEN [GOFILE] |\n"
                 "       broken-sender CH GOFILE | broken-other CH STOPFILE | reopen CH GOFILE |\n"
+                "       gap CH GOFILE STOPFILE | server-handles |\n"
                 "       bench CH N |\n"
                 "       rate CH SECONDS [GOFILE] | raw-floor N\n");
     g_failures = 1;
