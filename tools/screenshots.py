@@ -1,7 +1,8 @@
 """Takes the screenshots in docs/: the main window after some traffic, the port settings
-dialog folded and unfolded, the about box, the system information and the release report in
-the text viewer. Runs the real program under Wine on the display in $DISPLAY
-(use xvfb-run) and cuts each window out of a root-window capture (ImageMagick)."""
+dialog folded and unfolded, the about box, the system information, the release report in
+the text viewer, and the main window while the port's device is away. Runs the real program
+under Wine on the display in $DISPLAY (use xvfb-run) and cuts each window out of a
+root-window capture (ImageMagick)."""
 import os
 import subprocess
 import sys
@@ -84,6 +85,11 @@ def main():
         time.sleep(0.5)
         ui("click", ABOUT, "Exit")
         time.sleep(0.5)
+        # The adapter pulled: the port's box, then the window says the port is being awaited.
+        pty.__exit__(None, None, None)
+        ui("box", "Fehler", "OK", 15000)
+        time.sleep(1.5)
+        shoot(MAIN, "main-window-port-away.png")
         ui("tray", MAIN, 516)
         ui("menu", "&Beenden")
         proc.wait(timeout=30)
