@@ -1,8 +1,17 @@
 #include "automation/AutoServCore.h"
 
 #include <cstring>
+#include <vector>
 
 TAutoServCore* LastActive = nullptr;
+
+namespace {
+// Every object alive, for the check of their clients.
+std::vector<TAutoServCore*>& LiveObjects() {
+  static std::vector<TAutoServCore*> objects;
+  return objects;
+}
+}  // namespace
 
 bool ClientIsGone(int32_t hresult) {
   switch (static_cast<uint32_t>(hresult)) {
@@ -25,12 +34,27 @@ bool ClientIsGone(int32_t hresult) {
 }
 
 TAutoServCore::TAutoServCore(TMVRtrx& engine, ByteToText toText, TextToBytes toBytes)
-    : engine_(engine), toText_(toText), toBytes_(toBytes) {}
+    : engine_(engine), toText_(toText), toBytes_(toBytes) {
+  LiveObjects().push_back(this);
+}
 
 TAutoServCore::~TAutoServCore() {
-  // The engine and the timer must never reach a destroyed object.
+  // The engine, the timer and the client check must never reach a destroyed object.
   UnbindChannel();
   if (LastActive == this) LastActive = nullptr;
+  auto& live = LiveObjects();
+  for (auto it = live.begin(); it != live.end(); ++it) {
+    if (*it == this) {
+      live.erase(it);
+      break;
+    }
+  }
+}
+
+bool TAutoServCore::BindChannel(uint8_t channel) {
+  FConnected = engine_.RegisterChannel(channel, TChannelEvent{&ReceiveThunk, this}, FRxBuf, &FRxLen,
+                                       kBufferCapacity);
+  return FConnected;
 }
 
 void TAutoServCore::UnbindChannel() {
@@ -40,6 +64,7 @@ void TAutoServCore::UnbindChannel() {
 }
 
 void TAutoServCore::DetachClient() {
+  FDetached = true;
   UnbindChannel();
   if (LastActive == this) LastActive = nullptr;
   ReleaseSink();
@@ -64,12 +89,66 @@ bool TAutoServCore::SendSPaket(int8_t datum) {
 }
 
 bool TAutoServCore::ConnectChannel(int8_t ioChannel) {
+  if (FConnected || FClientLost) return FConnected;
+  const uint8_t channel = static_cast<uint8_t>(ioChannel);
+  FChannel = channel;
+  if (BindChannel(channel)) return true;
+  // A client that died keeps its channel until somebody notices: ask the holder's client now.
+  TAutoServCore* holder = HolderOf(channel);
+  if (!holder) return false;
+  Retain();
+  holder->CheckClient();
+  // The check pumped messages: this object may have got a channel or lost its client, and
+  // the holder may have let go by itself.
   if (!FConnected && !FClientLost) {
-    FChannel = static_cast<uint8_t>(ioChannel);
-    FConnected = engine_.RegisterChannel(FChannel, TChannelEvent{&ReceiveThunk, this}, FRxBuf,
-                                         &FRxLen, kBufferCapacity);
+    FChannel = channel;
+    BindChannel(channel);
   }
-  return FConnected;
+  const bool connected = FConnected;
+  Drop();
+  return connected;
+}
+
+TAutoServCore* TAutoServCore::HolderOf(uint8_t channel) const {
+  if (channel >= kChannelCount) return nullptr;
+  for (TAutoServCore* o : LiveObjects())
+    if (o != this && &o->engine_ == &engine_ && o->FConnected && o->FChannel == channel &&
+        engine_.Buffers[channel] == o->FRxBuf)
+      return o;
+  return nullptr;
+}
+
+bool TAutoServCore::CheckClient() {
+  if (FClientLost) return false;
+  if (FDetached || FPinging) return true;  // ending anyway, or being asked further up the stack
+  Retain();
+  FPinging = true;
+  const int32_t result = PingClient();
+  FPinging = false;
+  CheckDelivery(result);
+  const bool alive = !FClientLost;
+  Drop();
+  return alive;
+}
+
+void TAutoServCore::CheckClients() {
+  static bool running = false;
+  if (running) return;
+  struct Running {
+    Running() { running = true; }
+    ~Running() { running = false; }
+  } guard;
+  // Each kept alive while the others are asked: every call pumps messages, in which clients
+  // come and go.
+  std::vector<TAutoServCore*> objects;
+  objects.reserve(LiveObjects().size());
+  for (TAutoServCore* o : LiveObjects()) {
+    if (o->FDetached) continue;
+    o->Retain();
+    objects.push_back(o);
+  }
+  for (TAutoServCore* o : objects) o->CheckClient();
+  for (TAutoServCore* o : objects) o->Drop();
 }
 
 bool TAutoServCore::DisconnectChannel() {

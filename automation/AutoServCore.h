@@ -36,6 +36,15 @@ class TAutoServCore {
   void OnReceive();
   void FireTimeOut();
 
+  // Asks the client by one call on its sink whether it is still there, and lets go of it
+  // when it is gone. False only for a client found gone. The call pumps messages and waits
+  // as long as a live client takes to answer. A client without a sink cannot be asked: its
+  // process may have died, but it counts as alive and keeps what it holds.
+  bool CheckClient();
+  // Every object's client in turn, from a timer: dead clients are found without waiting for
+  // a frame on their channel. A run already under way further up the stack is not repeated.
+  static void CheckClients();
+
   bool Connected() const { return FConnected; }
   uint8_t Channel() const { return FChannel; }
   // An event found the client gone: the object has let go of it and serves nobody again.
@@ -58,17 +67,25 @@ class TAutoServCore {
   // Keep the object alive across an event: the client may drop it from its handler.
   virtual void Retain() {}
   virtual void Drop() {}
+  // One cheap call that goes to the client's process; answers its result (0 when no sink is
+  // connected).
+  virtual int32_t PingClient() { return 0; }
 
  private:
   static void ReceiveThunk(void* owner);
+  bool BindChannel(uint8_t channel);
   void UnbindChannel();
   void CheckDelivery(int32_t result);
+  // The live object that holds the channel of this object's engine, if any.
+  TAutoServCore* HolderOf(uint8_t channel) const;
 
   TMVRtrx& engine_;
   ByteToText toText_;
   TextToBytes toBytes_;
   bool FConnected = false;
   bool FClientLost = false;
+  bool FDetached = false;  // serves nobody again (client lost, or being destroyed)
+  bool FPinging = false;   // a CheckClient call is out
   uint8_t FChannel = 0;
   uint16_t FRxLen = 0;
   // The engine stores a data frame's CRC right behind its data.

@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "MVR_Server.h"
 #include "automation/ComPtr.h"
@@ -71,6 +72,8 @@ HRESULT TypeInfoOf(REFGUID guid, ITypeInfo** info) {
   if (!g_typeLib) return E_UNEXPECTED;
   return g_typeLib->GetTypeInfoOfGuid(guid, info);
 }
+
+class PointEnum;
 
 class TMVR_AutoServ final : public IMVRqmz_trx,
                             public IConnectionPointContainer,
@@ -206,13 +209,16 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
   }
   int32_t RaiseTimeOut() override { return Fire(4, nullptr, 0); }
   void ReleaseSink() override { FConnectionPoint.Disconnect(); }
-  void DisconnectClient() override {
-    // Drops the references the dead client's proxies held; the object ends once the event
-    // that found the client gone has returned.
-    CoDisconnectObject(static_cast<IMVRqmz_trx*>(this), 0);
-  }
+  void DisconnectClient() override;
   void Retain() override { AddRef(); }
   void Drop() override { Release(); }
+  int32_t PingClient() override {
+    // Answered by the client's own process, without running any of its handlers.
+    ComPtr<IDispatch> sink = FConnectionPoint.Sink();
+    if (!sink) return S_OK;
+    UINT count = 0;
+    return sink->GetTypeInfoCount(&count);
+  }
 
  private:
   // The single-sink connection point; lives inside its object and shares its count.
@@ -300,6 +306,8 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
   ComPtr<ITypeInfo> dispInfo_;
   ComPtr<ITypeInfo> vtblInfo_;
   EventPoint FConnectionPoint;
+  // The enumerators alive: each is an object of its own that a client can hold.
+  std::vector<PointEnum*> enums_;
 
   friend class PointEnum;
 };
@@ -307,7 +315,18 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
 // Lists the object's one connection point.
 class PointEnum final : public IEnumConnectionPoints {
  public:
-  PointEnum(TMVR_AutoServ* owner, ULONG pos) : owner_(ComPtr<IConnectionPointContainer>::Share(owner)), pos_(pos) {}
+  PointEnum(TMVR_AutoServ* owner, ULONG pos)
+      : owner_(ComPtr<IConnectionPointContainer>::Share(owner)), list_(owner->enums_), pos_(pos) {
+    list_.push_back(this);
+  }
+  ~PointEnum() {
+    for (auto it = list_.begin(); it != list_.end(); ++it) {
+      if (*it == this) {
+        list_.erase(it);
+        break;
+      }
+    }
+  }
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -339,21 +358,40 @@ class PointEnum final : public IEnumConnectionPoints {
   }
   STDMETHODIMP Clone(IEnumConnectionPoints** e) override {
     if (!e) return E_POINTER;
-    *e = new (std::nothrow) PointEnum(*this);
-    return *e ? S_OK : E_OUTOFMEMORY;
+    *e = nullptr;
+    return GuardComCall([&]() -> HRESULT {
+      *e = new PointEnum(*this);
+      return S_OK;
+    }, &SetComErrorInfo);
   }
 
  private:
-  PointEnum(const PointEnum& o) : owner_(o.owner_), pos_(o.pos_) {}
+  PointEnum(const PointEnum& o) : owner_(o.owner_), list_(o.list_), pos_(o.pos_) { list_.push_back(this); }
   ComPtr<IConnectionPointContainer> owner_;
+  std::vector<PointEnum*>& list_;  // the owner's, which owner_ keeps alive
   ULONG pos_;
   RefCount refs_;
 };
 
 STDMETHODIMP TMVR_AutoServ::EnumConnectionPoints(IEnumConnectionPoints** e) {
   if (!e) return E_POINTER;
-  *e = new (std::nothrow) PointEnum(this, 0);
-  return *e ? S_OK : E_OUTOFMEMORY;
+  *e = nullptr;
+  return GuardComCall([&]() -> HRESULT {
+    *e = new PointEnum(this, 0);
+    return S_OK;
+  }, &SetComErrorInfo);
+}
+
+void TMVR_AutoServ::DisconnectClient() {
+  // Every object the dead client can hold a proxy on has a stub of its own whose references
+  // keep this object alive: the object itself, its connection point and any enumerator.
+  // Dropping them all lets the object end once the call that found the client gone returns.
+  std::vector<ComPtr<IEnumConnectionPoints>> enums;
+  enums.reserve(enums_.size());
+  for (PointEnum* e : enums_) enums.push_back(ComPtr<IEnumConnectionPoints>::Share(e));
+  CoDisconnectObject(static_cast<IMVRqmz_trx*>(this), 0);
+  CoDisconnectObject(&FConnectionPoint, 0);
+  for (auto& e : enums) CoDisconnectObject(e.Get(), 0);
 }
 
 // Lives for the whole process; a new object per creation request.
@@ -389,6 +427,19 @@ class ClassFactory final : public IClassFactory {
 };
 
 ClassFactory g_factory;
+
+// How often every client is asked whether it is still there. Wine never tells a server that a
+// client died, so a dead client's objects would hold their channels and keep the server alive.
+constexpr UINT kClientCheckMs = 3000;
+UINT_PTR g_checkTimer = 0;
+
+void CALLBACK CheckClientsTick(HWND, UINT, UINT_PTR, DWORD) {
+  try {
+    TAutoServCore::CheckClients();
+  } catch (...) {
+    // Out of memory for the list: the next tick asks again.
+  }
+}
 
 std::wstring ExePath() {
   std::wstring path(MAX_PATH, L'\0');
@@ -451,6 +502,7 @@ ServerStart StartAutomationServer(const char* cmdLine) {
     start.ExitCode = 1;
     return start;
   }
+  g_checkTimer = SetTimer(nullptr, 0, kClientCheckMs, &CheckClientsTick);
   // Nothing is shown until a client has come: most likely ours was served elsewhere.
   if (spare && !ServerLifetime::AwaitFirstClient()) start.EndNow = true;
   return start;
@@ -459,6 +511,8 @@ ServerStart StartAutomationServer(const char* cmdLine) {
 bool ServeLateClient() { return ServerLifetime::ServeLateClient(); }
 
 void StopAutomationServer() {
+  if (g_checkTimer) KillTimer(nullptr, g_checkTimer);
+  g_checkTimer = 0;
   ServerLifetime::Stop();
   g_typeLib.Reset();
 }

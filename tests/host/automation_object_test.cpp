@@ -53,6 +53,9 @@ class Obj : public TAutoServCore {
   }
   bool sink = true;
   int32_t sinkResult = 0;  // what the sink's Invoke answers
+  int32_t pingResult = 0;  // what the call that asks the client answers
+  int pings = 0;
+  std::function<void()> onPing;  // runs inside the call, as the messages it pumps would
   std::vector<std::u16string> received;
   int timeouts = 0;
   int sinkReleases = 0;
@@ -92,6 +95,12 @@ class Obj : public TAutoServCore {
   }
   void Retain() override { AddRef(); }
   void Drop() override { Release(); }
+  int32_t PingClient() override {
+    if (!sink) return 0;
+    ++pings;
+    if (onPing) onPing();
+    return pingResult;
+  }
 
  private:
   int* alive_;
@@ -543,4 +552,142 @@ TEST_F(AutoServ, ClientsKeepTheirChannelsWhileThePortIsAway) {
   EXPECT_EQ(a.received[1], u"\x09");
   ASSERT_EQ(b.received.size(), 1u);
   EXPECT_EQ(b.received[0], u"abc");
+}
+
+constexpr int32_t kServerUnavailable = static_cast<int32_t>(0x800706BAu);  // the client's process is gone
+
+TEST_F(AutoServ, AChannelHeldByADeadClientIsFreedWhenAnotherAsksForIt) {
+  int alive = 0;
+  auto* dead = new Obj(trx, &Latin1Text, &alive);
+  dead->clientRefs = 1;  // held only by the dead client's proxies
+  ASSERT_TRUE(dead->ConnectChannel(3));
+  dead->SendSPaket(1);
+  Wire();
+  dead->pingResult = kServerUnavailable;
+  Obj taker(trx);
+  // No frame came for the dead client: asking for its channel finds it gone.
+  EXPECT_TRUE(taker.ConnectChannel(3));
+  EXPECT_EQ(alive, 0);  // its sink, its channel and every reference it held are let go
+  EXPECT_EQ(LastActive, nullptr);
+  Feed(DataFrame(3, {'x'}));
+  ASSERT_EQ(taker.received.size(), 1u);
+  EXPECT_EQ(taker.received[0], u"x");
+}
+
+TEST_F(AutoServ, ALiveBusyOrSinklessHolderKeepsItsChannel) {
+  Obj holder(trx), taker(trx);
+  ASSERT_TRUE(holder.ConnectChannel(3));
+  // Answered, failed in its handler, busy, refused: the client is there.
+  for (uint32_t hr : {0x00000000u, 0x80004001u /* E_NOTIMPL */, 0x80010001u /* RPC_E_CALL_REJECTED */,
+                      0x8001010Au /* RPC_E_SERVERCALL_RETRYLATER */, 0x80010005u /* RPC_E_CANTCALLOUT_INEXTERNALCALL */}) {
+    holder.pingResult = static_cast<int32_t>(hr);
+    EXPECT_FALSE(taker.ConnectChannel(3)) << std::hex << hr;
+    EXPECT_TRUE(holder.Connected());
+    EXPECT_FALSE(holder.ClientLost());
+  }
+  EXPECT_EQ(holder.pings, 5);
+  // Without a sink nothing can be asked: it keeps the channel, dead or alive.
+  holder.sink = false;
+  holder.pingResult = kServerUnavailable;
+  EXPECT_FALSE(taker.ConnectChannel(3));
+  EXPECT_TRUE(holder.Connected());
+  EXPECT_EQ(holder.pings, 5);
+  // A free channel or one out of range asks nobody.
+  Obj other(trx);
+  EXPECT_TRUE(other.ConnectChannel(4));
+  EXPECT_FALSE(taker.ConnectChannel(10));
+  EXPECT_EQ(holder.pings, 5);
+}
+
+TEST_F(AutoServ, WhatHappensWhileTheHolderIsAskedCounts) {
+  Obj holder(trx), taker(trx), third(trx);
+  ASSERT_TRUE(holder.ConnectChannel(3));
+  // The holder's client lets go of its channel before it answers: the taker gets it.
+  holder.onPing = [&] { EXPECT_TRUE(holder.DisconnectChannel()); };
+  EXPECT_TRUE(taker.ConnectChannel(3));
+  EXPECT_TRUE(taker.DisconnectChannel());
+  ASSERT_TRUE(holder.ConnectChannel(3));
+
+  // A second request while the holder is being asked asks nobody again and is refused; the
+  // dead holder's channel then goes to the first.
+  holder.pingResult = kServerUnavailable;
+  holder.onPing = [&] { EXPECT_FALSE(third.ConnectChannel(3)); };
+  EXPECT_TRUE(taker.ConnectChannel(3));
+  EXPECT_EQ(holder.pings, 2);
+  EXPECT_TRUE(holder.ClientLost());
+  EXPECT_FALSE(third.Connected());
+}
+
+TEST_F(AutoServ, ATakerThatIsGoneOrTookAnotherChannelMeanwhileGetsNoSecond) {
+  Obj holder(trx), taker(trx);
+  ASSERT_TRUE(holder.ConnectChannel(3));
+  holder.pingResult = kServerUnavailable;
+  // The taker's own client is found gone while the holder is asked (by the check, from a
+  // tick inside that call).
+  int alive = 0;
+  auto* gone = new Obj(trx, &Latin1Text, &alive);
+  gone->pingResult = kServerUnavailable;
+  holder.onPing = [&] { TAutoServCore::CheckClients(); };
+  EXPECT_FALSE(gone->ConnectChannel(3));
+  EXPECT_TRUE(gone->ClientLost());
+  EXPECT_EQ(trx.Buffers[3], nullptr);  // freed, but not taken by an object that serves nobody
+  gone->Release();
+  EXPECT_EQ(alive, 0);
+
+  // Another client thread of the taker took a channel meanwhile: it keeps that one.
+  Obj holder2(trx);
+  ASSERT_TRUE(holder2.ConnectChannel(6));
+  holder2.pingResult = kServerUnavailable;
+  holder2.onPing = [&] { EXPECT_TRUE(taker.ConnectChannel(7)); };
+  EXPECT_TRUE(taker.ConnectChannel(6));
+  EXPECT_EQ(taker.Channel(), 7);
+  EXPECT_EQ(trx.Buffers[6], nullptr);
+}
+
+TEST_F(AutoServ, TheTakerReleasedByItsClientWhileTheHolderIsAskedEndsAfterwards) {
+  int alive = 0;
+  auto* taker = new Obj(trx, &Latin1Text, &alive);
+  Obj holder(trx);
+  ASSERT_TRUE(holder.ConnectChannel(3));
+  holder.pingResult = kServerUnavailable;
+  holder.onPing = [&] { taker->Release(); };  // the client's last reference, from another thread
+  EXPECT_TRUE(taker->ConnectChannel(3));       // an ASan error if it ended inside the call
+  EXPECT_EQ(alive, 0);
+  EXPECT_EQ(trx.Buffers[3], nullptr);
+}
+
+TEST_F(AutoServ, TheRegularCheckLetsGoOfEveryDeadClientAndOnlyThose) {
+  int alive = 0;
+  auto* dead1 = new Obj(trx, &Latin1Text, &alive);
+  auto* dead2 = new Obj(trx, &Latin1Text, &alive);
+  auto* live = new Obj(trx, &Latin1Text, &alive);
+  auto* quiet = new Obj(trx, &Latin1Text, &alive);  // no sink: cannot be asked
+  for (Obj* o : {dead1, dead2, live, quiet}) o->clientRefs = 1;
+  ASSERT_TRUE(dead1->ConnectChannel(1));
+  ASSERT_TRUE(live->ConnectChannel(2));
+  dead1->pingResult = dead2->pingResult = kServerUnavailable;
+  live->pingResult = static_cast<int32_t>(0x80010001u);  // busy
+  quiet->sink = false;
+  // While the first is asked, the check is started again from a nested tick (it must not
+  // run twice) and the live client drops its object (which stays whole until the check is
+  // done with it).
+  int livePings = 0;
+  live->onPing = [&] { ++livePings; };
+  bool nested = false;
+  dead1->onPing = [&] {
+    TAutoServCore::CheckClients();
+    nested = true;
+    live->clientRefs = 0;
+    live->Release();
+  };
+  TAutoServCore::CheckClients();
+  EXPECT_TRUE(nested);
+  EXPECT_EQ(livePings, 1);
+  EXPECT_EQ(alive, 1);  // the dead ones and the dropped one are gone; the quiet one is left
+  EXPECT_EQ(trx.Buffers[1], nullptr);
+  EXPECT_EQ(trx.Buffers[2], nullptr);
+  EXPECT_EQ(quiet->pings, 0);
+  quiet->clientRefs = 0;
+  quiet->Release();
+  EXPECT_EQ(alive, 0);
 }

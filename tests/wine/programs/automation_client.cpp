@@ -388,20 +388,34 @@ void CloseBox() {
   }
 }
 
-// Holds a channel with a sink until the process is killed.
-void Hold(int channel) {
+// Holds a channel with a sink until the process is killed. With keep it also holds on to the
+// connection point (as samples/client.cpp does) and to an enumerator of connection points:
+// objects of their own in the server, each with a stub that holds the object.
+void Hold(int channel, bool keep) {
   ComPtr<IMVRqmz_trx> obj = Create(nullptr);
   if (!obj) return;
   Sink sink;
   DWORD cookie = 0;
-  CheckHr(EventPoint(obj.Get())->Advise(&sink, &cookie), S_OK, "Advise");
+  ComPtr<IConnectionPoint> cp = EventPoint(obj.Get());
+  CheckHr(cp->Advise(&sink, &cookie), S_OK, "Advise");
+  ComPtr<IEnumConnectionPoints> points;
+  ComPtr<IConnectionPoint> listed;
+  if (keep) {
+    ComPtr<IConnectionPointContainer> cpc;
+    obj->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(cpc.Put()));
+    CheckHr(cpc ? cpc->EnumConnectionPoints(points.Put()) : E_NOINTERFACE, S_OK, "EnumConnectionPoints");
+    ULONG got = 0;
+    if (points) CheckHr(points->Next(1, listed.Put(), &got), S_OK, "the enumerator lists the connection point");
+  } else {
+    cp.Reset();
+  }
   VARIANT_BOOL b = 0;
   obj->ConnectChannel(static_cast<signed char>(channel), &b);
   Check(b == VARIANT_TRUE, "holding the channel");
   for (int i = 0; i < 1200; ++i) PumpMessagesFor(100);
 }
 
-// Waits until the channel that another client holds is granted, then receives on it.
+// Waits until the channel that another client holds is granted, then sends and receives on it.
 void Take(int channel, int seconds) {
   ComPtr<IMVRqmz_trx> obj = Create(nullptr);
   if (!obj) return;
@@ -419,6 +433,8 @@ void Take(int channel, int seconds) {
   }
   std::printf("granted_after_ms=%.0f\n", Now() - t0);
   Check(b == VARIANT_TRUE, "the channel is granted once its holder is gone");
+  OwnedBstr block(SysAllocString(L"t"));
+  obj->SendLPaket(block.Get(), &b);
   Check(sink.WaitReceived(1, 5000), "frames on it come here");
   VARIANT_BOOL was = 0;
   obj->DisconnectChannel(&was);
@@ -426,7 +442,8 @@ void Take(int channel, int seconds) {
   cp.Reset();
   obj.Reset();
   const double t1 = Now();
-  while (ServerRunning() && Now() - t1 < 8000) PumpMessagesFor(20);
+  while (ServerRunning() && Now() - t1 < Scaled(15000)) PumpMessagesFor(20);
+  std::printf("server_end_ms=%.0f\n", Now() - t1);
   Check(!ServerRunning(), "the server ends with the last live client: the dead one's object is gone");
 }
 
@@ -453,13 +470,13 @@ int main(int argc, char** argv) {
   } else if (mode == "timeout") {
     Timeout();
   } else if (mode == "hold" && argc > 2) {
-    Hold(std::atoi(argv[2]));
+    Hold(std::atoi(argv[2]), argc > 3 && std::string(argv[3]) == "keep");
   } else if (mode == "brief") {
     Brief();
   } else if (mode == "take" && argc > 3) {
     Take(std::atoi(argv[2]), std::atoi(argv[3]));
   } else {
-    std::printf("usage: automation_client basic|channel CH TEXT [N]|timeout|closebox|hold CH|take CH SECONDS|brief\n");
+    std::printf("usage: automation_client basic|channel CH TEXT [N]|timeout|closebox|hold CH [keep]|take CH SECONDS|brief\n");
     g_failures = 1;
   }
   CoUninitialize();
