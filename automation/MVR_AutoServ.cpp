@@ -472,8 +472,14 @@ ServerStart StartAutomationServer(const char* cmdLine) {
     start.EndNow = true;
     return start;
   }
-  const bool spare = start.Mode != StartMode::RegServer &&
-                     ServerLifetime::ClaimIsSpare(start.Mode == StartMode::Automation);
+  const ServerClaim::Outcome claim = start.Mode == StartMode::RegServer
+                                         ? ServerClaim::Outcome::Serve
+                                         : ServerLifetime::Claim(start.Mode == StartMode::Automation);
+  if (claim == ServerClaim::Outcome::End) {
+    start.EndNow = true;
+    return start;
+  }
+  const bool spare = claim == ServerClaim::Outcome::ServeIfAsked;
   HRESULT hr = LoadTypeLibEx(exe.c_str(), REGKIND_NONE, g_typeLib.Put());
   RegistrationResult reg;
   if (SUCCEEDED(hr)) {

@@ -7,6 +7,11 @@
 #include "MVR_Server.h"
 
 namespace {
+// No client waits longer than this for a class object to appear: Wine's gives up after 30
+// tries a second apart, Windows' activation after 120 s. A process that has waited so long
+// for the claim serves nobody.
+constexpr DWORD kClientGiveUpMs = 120000;
+
 // Per session; the class id keeps the names apart from other programs'.
 std::wstring ObjectName(const wchar_t* what) {
   wchar_t clsid[40] = {};
@@ -26,15 +31,28 @@ void DispatchPending() {
 
 ServerClaim::~ServerClaim() {
   Release();
+  if (spareTakeovers_) UnmapViewOfFile(const_cast<LONG*>(spareTakeovers_));
+  if (shared_) CloseHandle(shared_);
   if (registered_) CloseHandle(registered_);
   if (mutex_) CloseHandle(mutex_);
 }
 
+LONG ServerClaim::SpareTakeovers() const {
+  return spareTakeovers_ ? InterlockedCompareExchange(spareTakeovers_, 0, 0) : 0;
+}
+
 ServerClaim::Outcome ServerClaim::Acquire(bool automationStart) {
+  const DWORD started = GetTickCount();
   mutex_ = CreateMutexW(nullptr, FALSE, ObjectName(L"Server").c_str());
   registered_ = CreateEventW(nullptr, TRUE, FALSE, ObjectName(L"Registered").c_str());
   // Without the objects there is nothing to coordinate with: serve as a lone server would.
   if (!mutex_ || !registered_) return Outcome::Serve;
+  // Zero when the first process of a session creates it. Without it every spare waits for a
+  // client of its own, as a lone one would.
+  shared_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG),
+                               ObjectName(L"Spares").c_str());
+  if (shared_)
+    spareTakeovers_ = static_cast<volatile LONG*>(MapViewOfFile(shared_, FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
 
   DWORD r = WaitForSingleObject(mutex_, 0);
   if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) {
@@ -44,13 +62,17 @@ ServerClaim::Outcome ServerClaim::Acquire(bool automationStart) {
   }
   if (!automationStart) return Outcome::Serve;
 
+  const LONG takeoversBefore = SpareTakeovers();
   // Registered already or while we wait: our client finds that class object on its next try.
   bool registeredSeen = WaitForSingleObject(registered_, 0) == WAIT_OBJECT_0;
   for (;;) {
+    const DWORD waited = GetTickCount() - started;
+    if (waited >= kClientGiveUpMs) return Outcome::End;
     const HANDLE handles[2] = {mutex_, registered_};
     const DWORD count = registeredSeen ? 1 : 2;
-    r = MsgWaitForMultipleObjects(count, handles, FALSE, INFINITE, QS_ALLINPUT);
+    r = MsgWaitForMultipleObjects(count, handles, FALSE, kClientGiveUpMs - waited, QS_ALLINPUT);
     if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED_0) break;
+    if (r == WAIT_TIMEOUT) return Outcome::End;
     if (r == WAIT_OBJECT_0 + count) {
       DispatchPending();
     } else if (count == 2 && r == WAIT_OBJECT_0 + 1) {
@@ -65,7 +87,12 @@ ServerClaim::Outcome ServerClaim::Acquire(bool automationStart) {
     ResetEvent(registered_);
     return Outcome::Serve;
   }
-  return registeredSeen ? Outcome::ServeIfAsked : Outcome::Serve;
+  if (!registeredSeen) return Outcome::Serve;
+  // A spare took over after we started and stayed its while: our client, had it still
+  // waited, would have been served there. Only a spare that came later waits again.
+  if (SpareTakeovers() != takeoversBefore) return Outcome::End;
+  if (spareTakeovers_) InterlockedIncrement(spareTakeovers_);
+  return Outcome::ServeIfAsked;
 }
 
 void ServerClaim::MarkRegistered() {

@@ -8,13 +8,16 @@
 // one to end. If that one never registered a class object (it gave up first), it serves in
 // its place. If it did, our client was probably served there; but it may also have found the
 // class object withdrawn on its next try, and then it waits for us: so we register ours and
-// serve only if a client comes within a few seconds.
+// serve only if a client comes within a few seconds. Spares that waited together need that
+// only once: after the first of them has taken over, the others end. And nobody waits for a
+// class object for ever: a process that waited longer than any client does ends unseen.
 #pragma once
 #include <windows.h>
 
 class ServerClaim {
  public:
-  enum class Outcome { Serve, ServeIfAsked };
+  // ServeIfAsked: a spare. End: nobody can be waiting for this process any more.
+  enum class Outcome { Serve, ServeIfAsked, End };
 
   ServerClaim() = default;
   ServerClaim(const ServerClaim&) = delete;
@@ -31,7 +34,12 @@ class ServerClaim {
   void Release();
 
  private:
+  LONG SpareTakeovers() const;
+
   HANDLE mutex_ = nullptr;
   HANDLE registered_ = nullptr;  // manual-reset event: set while the holder's class object is registered
+  HANDLE shared_ = nullptr;      // file mapping holding the count below
+  // How many spares have taken the claim over so far, counted across the processes.
+  volatile LONG* spareTakeovers_ = nullptr;
   bool owned_ = false;
 };

@@ -4,13 +4,13 @@
 #include <servprov.h>
 
 #include "MVR_Server.h"
-#include "automation/ServerClaim.h"
 #include "platform/MessagePump.h"
 
 namespace {
 
-// How long a spare process waits for a client of its own.
-constexpr DWORD kFirstClientWaitMs = 5000;
+// How long a spare process waits for a client of its own; with the time it answers after the
+// withdrawal, 5 s.
+constexpr DWORD kFirstClientWaitMs = 4000;
 // How long the class object stays after the last client left.
 constexpr DWORD kLingerMs = 2000;
 // How long the process keeps answering after the withdrawal.
@@ -113,9 +113,7 @@ LateClientFilter g_lateClientFilter;
 
 namespace ServerLifetime {
 
-bool ClaimIsSpare(bool automationStart) {
-  return g_claim.Acquire(automationStart) == ServerClaim::Outcome::ServeIfAsked;
-}
+ServerClaim::Outcome Claim(bool automationStart) { return g_claim.Acquire(automationStart); }
 
 HRESULT Register(IClassFactory* factory, bool automationStart) {
   g_factory = factory;

@@ -11,11 +11,14 @@
 
 #include <unknwn.h>
 
+#include "automation/ServerClaim.h"
+
 namespace ServerLifetime {
 
-// One serving process at a time (ServerClaim). True for a spare: a process started by COM
-// while another one served, probably for a client that was served there.
-bool ClaimIsSpare(bool automationStart);
+// One serving process at a time (ServerClaim). ServeIfAsked for a spare: a process started by
+// COM while another one served, probably for a client that was served there; End when no
+// client can be waiting for this process.
+ServerClaim::Outcome Claim(bool automationStart);
 
 // Registers the class object; automationStart: the process lives only for its clients.
 HRESULT Register(IClassFactory* factory, bool automationStart);

@@ -447,6 +447,20 @@ void Take(int channel, int seconds) {
   Check(!ServerRunning(), "the server ends with the last live client: the dead one's object is gone");
 }
 
+// Holds the server claim as a server stuck in its end would, for the given seconds.
+void Claim(int seconds) {
+  wchar_t clsid[40] = {};
+  StringFromGUID2(CLSID_MVR_AutoServ, clsid, 40);
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, (std::wstring(L"Local\\MVRServ.Server.") + clsid).c_str());
+  Check(mutex && GetLastError() != ERROR_ALREADY_EXISTS, "holding the server claim");
+  std::fflush(stdout);
+  PumpMessagesFor(static_cast<DWORD>(seconds) * 1000);
+  if (mutex) {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+}
+
 // A client that only comes and goes: create, one call, release.
 void Brief() {
   ComPtr<IMVRqmz_trx> obj = Create(nullptr);
@@ -471,12 +485,14 @@ int main(int argc, char** argv) {
     Timeout();
   } else if (mode == "hold" && argc > 2) {
     Hold(std::atoi(argv[2]), argc > 3 && std::string(argv[3]) == "keep");
+  } else if (mode == "claim" && argc > 2) {
+    Claim(std::atoi(argv[2]));
   } else if (mode == "brief") {
     Brief();
   } else if (mode == "take" && argc > 3) {
     Take(std::atoi(argv[2]), std::atoi(argv[3]));
   } else {
-    std::printf("usage: automation_client basic|channel CH TEXT [N]|timeout|closebox|hold CH [keep]|take CH SECONDS|brief\n");
+    std::printf("usage: automation_client basic|channel CH TEXT [N]|timeout|closebox|hold CH [keep]|take CH SECONDS|claim SECONDS|brief\n");
     g_failures = 1;
   }
   CoUninitialize();
