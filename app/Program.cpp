@@ -60,7 +60,10 @@ int RunProgram() {
   loop.waitFor = [&engine] { return engine.ArrivalEvent(); };
   loop.onSignalled = [&engine] { engine.ReceiveArrived(); };
   int code = RunMainLoop(loop);
-  while (ServeLateClient()) code = RunMainLoop(loop);
+  while (ServeLateClient()) {
+    Application.Resume();
+    code = RunMainLoop(loop);
+  }
   // The loop can end without a close (last client gone, port choice given up).
   mainFm.CloseAfterLoop();
   Application.EndRequest = nullptr;

@@ -7,6 +7,8 @@ void TApplication::Terminate() {
   PostQuitMessage(0);
 }
 
+void TApplication::Resume() { Terminated = false; }
+
 void TApplication::RequestEnd() {
   if (EndRequest)
     EndRequest();

@@ -18,6 +18,9 @@ struct TApplication {
 
   // Ends the message loop (and every modal loop on the way out).
   void Terminate();
+  // The message loop runs again after it ended (a client came during the end): the quit
+  // it ended for is used up, and modal forms open again.
+  void Resume();
   // Asks the program to end through EndRequest; the user may still keep it running.
   void RequestEnd();
 };
