@@ -442,7 +442,7 @@ void Take(int channel, int seconds) {
   cp.Reset();
   obj.Reset();
   const double t1 = Now();
-  while (ServerRunning() && Now() - t1 < Scaled(15000)) PumpMessagesFor(20);
+  while (ServerRunning() && Now() - t1 < Scaled(10000)) PumpMessagesFor(20);
   std::printf("server_end_ms=%.0f\n", Now() - t1);
   Check(!ServerRunning(), "the server ends with the last live client: the dead one's object is gone");
 }
