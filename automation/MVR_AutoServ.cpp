@@ -213,7 +213,7 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
   void Retain() override { AddRef(); }
   void Drop() override { Release(); }
   int32_t PingClient() override {
-    // Answered by the client's own process, without running any of its handlers.
+    // Answered by the sink in the client's own process; none of its event handlers runs.
     ComPtr<IDispatch> sink = FConnectionPoint.Sink();
     if (!sink) return S_OK;
     UINT count = 0;
