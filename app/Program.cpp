@@ -56,9 +56,10 @@ int RunProgram() {
   MainLoopHooks loop;
   // The port's error boxes are shown here, outside every client call and every Poll.
   loop.onIdle = [&engine] { engine.Serial.ShowPendingReports(); };
-  // Answers reach their client when they arrive, not at the next tick.
-  loop.waitFor = [&engine] { return engine.ArrivalEvent(); };
-  loop.onSignalled = [&engine] { engine.ReceiveArrived(); };
+  // Answers reach their client when they arrive, not at the next tick; and the next waiting
+  // frame goes to the line when the port's write is done.
+  loop.waits.push_back({[&engine] { return engine.ArrivalEvent(); }, [&engine] { engine.ReceiveArrived(); }});
+  loop.waits.push_back({[&engine] { return engine.LineEvent(); }, [&engine] { engine.FeedLine(); }});
   int code = RunMainLoop(loop);
   while (ServeLateClient()) {
     Application.Resume();

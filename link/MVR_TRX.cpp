@@ -17,6 +17,7 @@ void TMVRtrx::ApplyBuiltInSettings(TSerialPort& port) {
 
 bool TMVRtrx::Open() {
   RxState = rsHeader;
+  queues_.Clear();
   for (uint8_t ch = 0; ch < kChannelCount; ++ch) ReleaseChannel(ch);
   portAway_ = awayAtClose_ = false;
   return Serial.Open();
@@ -121,6 +122,8 @@ void TMVRtrx::AbandonFrameFor(uint8_t channel) {
 }
 
 void TMVRtrx::Poll() {
+  // Inside a callback the main loop does not wait for the write: the tick keeps the line busy.
+  FeedLine();
   // A timer tick inside a callback or an error box must not parse bytes out of order.
   if (inPoll_) return;
   inPoll_ = true;
@@ -145,6 +148,20 @@ void TMVRtrx::ReceiveArrived() {
   inPoll_ = false;
 }
 
+HANDLE TMVRtrx::LineEvent() { return queues_.Empty() ? nullptr : Serial.WriteEvent(); }
+
+void TMVRtrx::FeedLine() {
+  // Frames that wait while the port's device is away never leave: the line is gone.
+  if (portAway_) {
+    queues_.Clear();
+    return;
+  }
+  uint8_t frame[kMaxFrameSize];
+  // A closed port takes every waiting frame at once and writes nothing, as it does a new one:
+  // counted and supervised, so its client hears of it by the time-out.
+  while (!queues_.Empty() && (!Serial.Active || Serial.ReadyToWrite())) Transmit(frame, queues_.Pop(frame));
+}
+
 HANDLE TMVRtrx::ArrivalEvent() {
   const uint32_t now = Serial.Platform().GetTickCount();
   const bool busy = RxState != rsHeader || now - lastSendTick_ < kWakeWindowMs ||
@@ -164,6 +181,8 @@ uint32_t TMVRtrx::ReadAll() {
     ReceiveBlock(buffer, buffer + n);
     if (AnswerCountdown > 0) AnswerCountdown = AnswerTimeout;
   }
+  // Reading collects a finished write: the line must not wait for the next wake-up.
+  FeedLine();
   return total;
 }
 
@@ -288,25 +307,36 @@ bool TMVRtrx::SendFrame(uint8_t channel, const uint8_t* data, uint16_t length) {
   const uint16_t crc = CRC16(frame, length + 2);
   frame[length + 2] = static_cast<uint8_t>(crc >> 8);
   frame[length + 3] = static_cast<uint8_t>(crc & 0xFF);
-  if (!Serial.Write(frame, length + 4) || LoseGoneDevice()) return false;
-  lastSendTick_ = Serial.Platform().GetTickCount();
-  AnswerCountdown = AnswerTimeout;
-  AwaitingAnswer = true;
-  BytesSent += static_cast<uint32_t>(length + 4);
-  return true;
+  return Queue(channel, frame, static_cast<uint16_t>(length + 4));
 }
 
 bool TMVRtrx::SendCommand(uint8_t channel, uint8_t value) {
   if (channel >= kChannelCount) return true;
   if (portAway_) return false;
   const uint8_t header = static_cast<uint8_t>(CommandFrameTag | channel);
-  const uint8_t frame[3] = {header, value, static_cast<uint8_t>(value ^ header)};
-  if (!Serial.Write(frame, 3) || LoseGoneDevice()) return false;
+  const uint8_t frame[kCommandFrameSize] = {header, value, static_cast<uint8_t>(value ^ header)};
+  return Queue(channel, frame, kCommandFrameSize);
+}
+
+bool TMVRtrx::Queue(uint8_t channel, const uint8_t* frame, uint16_t size) {
+  FeedLine();
+  if (portAway_ || !queues_.Push(channel, frame, size)) return false;
+  FeedLine();
+  // A write that found the device gone: this frame never left either.
+  return !portAway_;
+}
+
+// The frame goes to the line now: its answer is awaited from here on.
+void TMVRtrx::Transmit(const uint8_t* frame, uint16_t size) {
+  Serial.Write(frame, size);
+  if (LoseGoneDevice()) {  // the bytes never left
+    queues_.Clear();
+    return;
+  }
   lastSendTick_ = Serial.Platform().GetTickCount();
-  BytesSent += 3;
   AnswerCountdown = AnswerTimeout;
   AwaitingAnswer = true;
-  return true;
+  BytesSent += size;
 }
 
 bool TMVRtrx::LoadSettings(SettingsStore& ini) {

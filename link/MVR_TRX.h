@@ -5,15 +5,12 @@
 #include <cstdint>
 
 #include "link/CRCs.h"
+#include "link/ChannelQueues.h"
+#include "link/Frames.h"
 #include "platform/SettingsStore.h"
 #include "serial/PortSetupUi.h"
 #include "serial/SerialX.h"
 
-constexpr uint8_t DataFrameTag = 0xF0;
-constexpr uint8_t CommandFrameTag = 0x10;
-constexpr int kChannelCount = 10;
-constexpr int kMaxFrameData = 256;
-constexpr int kMaxFrameSize = kMaxFrameData + 4;
 // A partly received frame is given up only after the line has been this quiet.
 constexpr uint32_t kFrameSilenceMs = 100;
 // For this long after the last send or received byte, arriving bytes wake the main loop.
@@ -75,11 +72,19 @@ class TMVRtrx {
   // a frame half received). nullptr otherwise: an idle link is polled by the tick alone,
   // which keeps the idle loop as cheap as a plain message wait.
   HANDLE ArrivalEvent();
+  // The event of the port's write in flight while frames wait for the line; the main loop
+  // calls FeedLine when it is set. nullptr when nothing waits.
+  HANDLE LineEvent();
+  // Hands the waiting frames to the port, in turn, as long as it takes them.
+  void FeedLine();
   bool CheckTimeout();
-  // False when the port's send queue is full or the port is away: then nothing is sent or
-  // counted.
+  // A frame waits in its channel's queue until the line takes it; its answer countdown and
+  // BytesSent start when it goes to the port. False when the channel's own backlog is full
+  // (TChannelQueues::kBytesPerChannel) or the port is away: then nothing is queued or counted.
   bool SendFrame(uint8_t channel, const uint8_t* data, uint16_t length);
   bool SendCommand(uint8_t channel, uint8_t value);
+  // Bytes of the channel's frames that wait for the line.
+  uint32_t Backlog(uint8_t channel) const { return queues_.Backlog(channel); }
   bool LoadSettings(SettingsStore& ini);
   void SaveSettings(SettingsStore& ini);
 
@@ -121,6 +126,8 @@ class TMVRtrx {
   // main loop like any port error) and starts awaiting it. True when it did.
   bool LoseGoneDevice();
   void RetryAwayPort();
+  bool Queue(uint8_t channel, const uint8_t* frame, uint16_t size);
+  void Transmit(const uint8_t* frame, uint16_t size);
 
   bool inPoll_ = false;
   bool portAway_ = false;
@@ -130,4 +137,5 @@ class TMVRtrx {
   uint32_t lastSendTick_ = 0;
   // The channel of the data frame whose length byte is awaited was released meanwhile.
   bool frameAbandoned_ = false;
+  TChannelQueues queues_;
 };

@@ -61,11 +61,19 @@ bool Dispatch(const MSG& msg, int* code) {
 
 int RunMainLoop(const MainLoopHooks& hooks) {
   int code = 0;
+  HANDLE objects[MAXIMUM_WAIT_OBJECTS];
+  const LoopWait* owners[MAXIMUM_WAIT_OBJECTS];
   for (;;) {
     if (hooks.onIdle) hooks.onIdle();
-    HANDLE h = hooks.waitFor ? hooks.waitFor() : nullptr;
+    DWORD count = 0;
+    for (const LoopWait& w : hooks.waits) {
+      HANDLE h = w.object ? w.object() : nullptr;
+      if (!h || count == MAXIMUM_WAIT_OBJECTS - 1) continue;
+      objects[count] = h;
+      owners[count++] = &w;
+    }
     MSG m;
-    if (!h) {
+    if (count == 0) {
       // Nothing to wait for but messages: the plain wait, the cheapest when idle.
       const BOOL got = GetMessageW(&m, nullptr, 0, 0);
       if (got < 0) return 1;
@@ -73,8 +81,9 @@ int RunMainLoop(const MainLoopHooks& hooks) {
       continue;
     }
     // Input already in the queue (seen but not removed) still ends the wait at once.
-    const DWORD r = MsgWaitForMultipleObjectsEx(1, &h, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (r == WAIT_OBJECT_0 && hooks.onSignalled) hooks.onSignalled();
+    const DWORD r = MsgWaitForMultipleObjectsEx(count, objects, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (r < WAIT_OBJECT_0 + count && owners[r - WAIT_OBJECT_0]->onSignalled)
+      owners[r - WAIT_OBJECT_0]->onSignalled();
     // One message per turn: a stream of data cannot hold messages back.
     if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE) && !Dispatch(m, &code)) return code;
   }

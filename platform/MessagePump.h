@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <vector>
 
 void PumpMessagesFor(DWORD ms);
 
@@ -12,11 +13,16 @@ void PumpMessagesFor(DWORD ms);
 // the way ends the wait and is posted again, for the loop that comes after.
 bool PumpMessagesUntil(const std::function<bool()>& done, DWORD ms);
 
-struct MainLoopHooks {
-  // The object to wait on besides messages; nullptr: messages alone.
-  std::function<HANDLE()> waitFor;
-  // That object was signalled.
+// A kernel object the main loop waits on besides messages, and what to do when it is set.
+struct LoopWait {
+  // The object to wait on now; nullptr leaves it out of this wait.
+  std::function<HANDLE()> object;
   std::function<void()> onSignalled;
+};
+
+struct MainLoopHooks {
+  // At most MAXIMUM_WAIT_OBJECTS - 1.
+  std::vector<LoopWait> waits;
   // The queue is empty: work that must not run inside another call (a box) goes here.
   std::function<void()> onIdle;
 };

@@ -292,11 +292,20 @@ bool TSerialPort::Write(const void* buffer, int32_t count) {
   if (!Active || count <= 0) return true;
   CollectWrite();
   if (!Active) return true;
-  if (UnsentBytes() + static_cast<size_t>(count) > kMaxUnsentBytes) return false;
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   writeQueued_.insert(writeQueued_.end(), bytes, bytes + count);
   StartNextWrite();
   return true;
+}
+
+bool TSerialPort::ReadyToWrite() {
+  if (!Active) return false;
+  CollectWrite();
+  return Active && write_ && !write_->pending && writeQueued_.empty();
+}
+
+HANDLE TSerialPort::WriteEvent() const {
+  return Active && write_ && write_->pending ? write_->ov.hEvent : nullptr;
 }
 
 // Finishes the write in flight if the device has completed it.

@@ -45,9 +45,13 @@ class TSerialPort {
   // or after an error. Never waits.
   int32_t Read(void* buffer, int32_t count);
   // Queues count bytes for transmission and returns at once; the caller's buffer is free
-  // again on return. False, with nothing queued, when the bytes not yet sent would exceed
-  // kMaxUnsentBytes (a write that never completes must not grow the queue for ever).
+  // again on return. The engine writes only when ReadyToWrite, so at most one frame waits
+  // here and the engine's channel queues hold the rest.
   bool Write(const void* buffer, int32_t count);
+  // Open, and no write in flight or waiting (a finished one is collected first).
+  bool ReadyToWrite();
+  // The event set when the write in flight completes; nullptr when none is in flight.
+  HANDLE WriteEvent() const;
   // Cancels pending I/O, waits for it at most kCloseWaitMs, and closes the device.
   void Close();
   // Close without the box for a refused close: a device that is gone has had its box.
@@ -71,7 +75,6 @@ class TSerialPort {
 
   // Bytes handed to Write that the device has not completed yet.
   size_t UnsentBytes() const;
-  static constexpr size_t kMaxUnsentBytes = 64 * 1024;
   static constexpr DWORD kCloseWaitMs = 1000;
 
   void LoadFromIni(SettingsStore& ini, const std::string& section);

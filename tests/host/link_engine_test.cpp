@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -1007,6 +1008,112 @@ TEST_F(PortAway, SetupCloseAndStoredSettingsReplaceTheAttempts) {
   trx.Close();
   EXPECT_EQ(p.openHandles, 0);
   EXPECT_EQ(Shown(), (std::vector<std::string>{"Receive: 109! "}));
+}
+
+// The frames on a wire, in order: channel and, for data frames, the block number carried in
+// the first two data bytes (-1 for a command).
+std::vector<std::pair<int, int>> WireFrames(const Bytes& wire) {
+  std::vector<std::pair<int, int>> frames;
+  for (size_t i = 0; i + 1 < wire.size();) {
+    const uint16_t size = FrameSize(wire[i], wire[i + 1]);
+    if (i + size > wire.size()) break;
+    const bool data = (wire[i] & 0xF0) == DataFrameTag;
+    frames.emplace_back(wire[i] & 0x0F, data ? wire[i + 2] | wire[i + 3] << 8 : -1);
+    i += size;
+  }
+  return frames;
+}
+
+// Nine channels burst 300 full blocks each while a tenth sends a command now and then: the
+// line takes the busy channels in turn, each channel's blocks in their order, and a command
+// waits behind the write in flight and at most one frame of each other channel. The next
+// frame goes out when the write is done, without waiting for a tick.
+TEST_F(Link, BusyChannelsTakeTheLineInTurn) {
+  p.writesPend = true;
+  Bytes block(256, 0x20);
+  for (uint8_t ch = 0; ch < 9; ++ch)
+    for (int i = 0; i < 300; ++i) {
+      block[0] = static_cast<uint8_t>(i);
+      block[1] = static_cast<uint8_t>(i >> 8);
+      ASSERT_TRUE(trx.SendFrame(ch, block.data(), 256)) << int(ch) << " " << i;
+    }
+  std::vector<size_t> commandsAt;  // frames on the wire when each command was sent
+  for (int step = 0;; ++step) {
+    if (step % 97 == 5) {
+      commandsAt.push_back(WireFrames(p.wire).size());
+      ASSERT_TRUE(trx.SendCommand(9, static_cast<uint8_t>(commandsAt.size())));
+    }
+    const HANDLE h = trx.LineEvent();
+    if (!h) break;
+    EXPECT_FALSE(p.Signalled(h));
+    p.CompleteWrites();
+    ASSERT_TRUE(p.Signalled(h));
+    trx.FeedLine();
+  }
+  p.CompleteWrites();
+  EXPECT_EQ(trx.LineEvent(), nullptr);  // nothing waits: the loop does not wait on the port
+
+  const auto frames = WireFrames(p.wire);
+  ASSERT_EQ(frames.size(), 2700 + commandsAt.size());
+  EXPECT_EQ(trx.BytesSent, p.wire.size());
+  int next[9] = {};
+  size_t command = 0;
+  for (size_t k = 0; k < frames.size(); ++k) {
+    const int ch = frames[k].first;
+    if (ch < 9) {
+      EXPECT_EQ(frames[k].second, next[ch]++) << "channel " << ch;
+      continue;
+    }
+    ASSERT_LT(command, commandsAt.size());
+    // Between its send and its turn: the write that was in flight, then one frame per channel.
+    std::set<int> before;
+    for (size_t j = commandsAt[command]; j < k; ++j)
+      EXPECT_TRUE(before.insert(frames[j].first).second) << "command " << command << " waited twice for "
+                                                         << frames[j].first;
+    EXPECT_LE(k - commandsAt[command], 9u);
+    ++command;
+  }
+  EXPECT_EQ(command, commandsAt.size());
+  EXPECT_GE(command, 20u);
+}
+
+TEST_F(Link, AnswerIsAwaitedFromWhenTheFrameGoesToTheLine) {
+  p.writesPend = true;  // the device takes the first frame and then nothing for a while
+  const uint8_t abc[] = {'a', 'b', 'c'};
+  ASSERT_TRUE(trx.SendFrame(3, abc, 3));  // the line is free: out at once
+  EXPECT_EQ(trx.AnswerCountdown, 16);
+  EXPECT_EQ(trx.BytesSent, 7u);
+  for (int i = 0; i < 16; ++i) trx.Poll();
+  EXPECT_TRUE(trx.CheckTimeout());
+
+  ASSERT_TRUE(trx.SendCommand(2, 0x41));  // waits behind the write in flight
+  EXPECT_EQ(trx.BytesSent, 7u);
+  EXPECT_FALSE(trx.AwaitingAnswer);
+  for (int i = 0; i < 40; ++i) trx.Poll();
+  EXPECT_FALSE(trx.CheckTimeout());  // a frame that has not gone out misses no answer
+  EXPECT_EQ(trx.Timeouts, 1);
+  p.CompleteWrites();
+  trx.FeedLine();
+  EXPECT_EQ(trx.AnswerCountdown, 16);
+  EXPECT_TRUE(trx.AwaitingAnswer);
+  EXPECT_EQ(trx.BytesSent, 10u);
+  p.CompleteWrites();
+  EXPECT_EQ(p.wire, Cat(kAbc, {0x12, 0x41, 0x53}));
+
+  // Frames that wait when the port closes are taken as a closed port takes any: counted and
+  // awaited, written nowhere, and never to the port opened again.
+  ASSERT_TRUE(trx.SendCommand(2, 0x01));
+  ASSERT_TRUE(trx.SendCommand(2, 0x02));
+  trx.AnswerCountdown = -1;
+  trx.Close();
+  trx.Poll();
+  EXPECT_EQ(trx.Backlog(2), 0u);
+  EXPECT_EQ(trx.BytesSent, 16u);
+  EXPECT_EQ(trx.AnswerCountdown, 15);
+  ASSERT_TRUE(trx.ResumePort());
+  p.CompleteWrites();
+  trx.Poll();
+  EXPECT_EQ(p.wire, Cat(kAbc, {0x12, 0x41, 0x53}));  // the write in flight was cancelled
 }
 
 }  // namespace

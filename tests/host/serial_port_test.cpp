@@ -482,7 +482,7 @@ TEST_F(SerialIo, NestedWriteKeepsItsOwnBytes) {
   EXPECT_FALSE(FakeComplained());
 }
 
-TEST_F(SerialIo, SendQueueIsBounded) {
+TEST_F(SerialIo, SendQueueIsBoundedPerChannel) {
   FakeSerialPlatform fp;
   TMVRtrx trx(fp);
   trx.AnswerTimeout = 16;
@@ -491,26 +491,31 @@ TEST_F(SerialIo, SendQueueIsBounded) {
   const Bytes block(256, 0x33);
   int accepted = 0;
   while (trx.SendFrame(1, block.data(), 256)) ++accepted;
-  EXPECT_EQ(accepted, static_cast<int>(TSerialPort::kMaxUnsentBytes / 260));
-  EXPECT_EQ(trx.Serial.UnsentBytes(), static_cast<size_t>(accepted) * 260);
-  EXPECT_EQ(trx.BytesSent, static_cast<uint32_t>(accepted) * 260);
-  // Refused sends queue nothing and arm nothing: 16 bytes of room, a frame of 17 refused.
+  // One frame is the port's write in flight; the channel's queue holds the rest, a burst of
+  // 300 with room to spare.
+  EXPECT_EQ(accepted, 1 + static_cast<int>(TChannelQueues::kBytesPerChannel / 260));
+  EXPECT_GE(accepted, 300);
+  EXPECT_EQ(trx.Serial.UnsentBytes(), 260u);
+  EXPECT_EQ(trx.Backlog(1), static_cast<uint32_t>(accepted - 1) * 260);
+  EXPECT_EQ(trx.BytesSent, 260u);  // what went to the port, not what waits
+  // Refused sends queue nothing and arm nothing; another channel is not held up.
   trx.AnswerCountdown = -1;
-  EXPECT_FALSE(trx.SendFrame(2, block.data(), 256));
-  EXPECT_FALSE(trx.SendFrame(2, block.data(), 13));
-  EXPECT_EQ(trx.Serial.UnsentBytes(), static_cast<size_t>(accepted) * 260);
-  EXPECT_EQ(trx.BytesSent, static_cast<uint32_t>(accepted) * 260);
+  EXPECT_FALSE(trx.SendFrame(1, block.data(), 1));
+  EXPECT_FALSE(trx.SendCommand(1, 0x41));
+  EXPECT_EQ(trx.Backlog(1), static_cast<uint32_t>(accepted - 1) * 260);
+  EXPECT_TRUE(trx.SendFrame(2, block.data(), 256));
+  EXPECT_TRUE(trx.SendCommand(3, 0x41));
   EXPECT_EQ(trx.AnswerCountdown, -1);
-  // A smaller send that still fits goes out; once the device takes the bytes, all do.
-  const size_t room = TSerialPort::kMaxUnsentBytes - trx.Serial.UnsentBytes();
-  ASSERT_GE(room, 3u);
-  EXPECT_TRUE(trx.SendCommand(2, 0x41));
-  for (int i = 0; i < 3; ++i) {
+  EXPECT_EQ(trx.BytesSent, 260u);
+  // Once the device takes the bytes, all go out.
+  for (int i = 0; i < accepted + 2; ++i) {
     fp.CompleteWrites();
     trx.Poll();
   }
   EXPECT_EQ(trx.Serial.UnsentBytes(), 0u);
-  EXPECT_EQ(fp.wire.size(), static_cast<size_t>(accepted) * 260 + 3);
+  EXPECT_EQ(trx.Backlog(1), 0u);
+  EXPECT_EQ(fp.wire.size(), static_cast<size_t>(accepted) * 260 + 260 + 3);
+  EXPECT_EQ(trx.BytesSent, fp.wire.size());
   EXPECT_TRUE(trx.SendFrame(1, block.data(), 256));
   EXPECT_TRUE(fp.boxes.empty());
   trx.Close();

@@ -57,6 +57,7 @@ void FakeSerialPlatform::CompleteWrites() {
     // The bytes are taken from the caller's buffer only now, as a real device does.
     wire.insert(wire.end(), w.buffer, w.buffer + w.count);
     w.done = true;
+    signalled_.insert(w.ov->hEvent);
   }
 }
 
@@ -146,6 +147,7 @@ BOOL FakeSerialPlatform::ReadFile(HANDLE, LPVOID buffer, DWORD count, DWORD* don
 BOOL FakeSerialPlatform::WriteFile(HANDLE, LPCVOID buffer, DWORD count, DWORD* done,
                                    OVERLAPPED* ov) {
   if (Fail("WriteFile")) return FALSE;
+  StartOn(ov);
   *done = 0;
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   if (writesPend) {

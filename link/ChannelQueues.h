@@ -1,0 +1,41 @@
+// Frames waiting for the line, each channel in a queue of its own. The line takes them from
+// the busy channels in turn, so a burst on one channel delays another channel's frame by at
+// most one frame of each busy channel; within a channel the order is kept. The storage is set
+// aside once: queuing and taking allocate nothing.
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "link/Frames.h"
+
+class TChannelQueues {
+ public:
+  // What one channel may have waiting: a burst of 320 full frames.
+  static constexpr uint32_t kBytesPerChannel = 320 * kMaxFrameSize;
+
+  TChannelQueues();
+  TChannelQueues(const TChannelQueues&) = delete;
+  TChannelQueues& operator=(const TChannelQueues&) = delete;
+
+  // Queues one whole frame; false, with nothing queued, when the channel's own backlog would
+  // pass kBytesPerChannel.
+  bool Push(uint8_t channel, const uint8_t* frame, uint16_t size);
+  // Takes the next frame in turn into out (room for kMaxFrameSize bytes) and answers its
+  // size; 0 when nothing waits.
+  uint16_t Pop(uint8_t* out);
+  bool Empty() const { return total_ == 0; }
+  uint32_t Backlog(uint8_t channel) const { return channel < kChannelCount ? rings_[channel].used : 0; }
+  void Clear();
+
+ private:
+  struct Ring {
+    uint32_t head = 0;
+    uint32_t used = 0;
+  };
+  uint8_t* Storage(uint8_t channel) { return storage_.get() + channel * kBytesPerChannel; }
+
+  std::unique_ptr<uint8_t[]> storage_;
+  Ring rings_[kChannelCount];
+  uint32_t total_ = 0;
+  uint8_t next_ = 0;  // the channel whose turn comes first
+};
