@@ -33,6 +33,16 @@ bool ClientIsGone(int32_t hresult) {
   }
 }
 
+bool CallRefused(int32_t hresult) {
+  switch (static_cast<uint32_t>(hresult)) {
+    case 0x80010001u:  // RPC_E_CALL_REJECTED
+    case 0x8001010Au:  // RPC_E_SERVERCALL_RETRYLATER
+      return true;
+    default:
+      return false;
+  }
+}
+
 TAutoServCore::TAutoServCore(TMVRtrx& engine, ByteToText toText, TextToBytes toBytes)
     : engine_(engine), toText_(toText), toBytes_(toBytes) {
   LiveObjects().push_back(this);
@@ -168,6 +178,19 @@ bool TAutoServCore::SendLPaket(const char16_t* block, size_t length) {
   return engine_.SendFrame(FChannel, frame, static_cast<uint16_t>(length));
 }
 
+template <class Call>
+int32_t TAutoServCore::CallClient(Call call) {
+  SerialPlatform& clock = engine_.Serial.Platform();
+  const uint32_t start = clock.GetTickCount();
+  for (;;) {
+    const int32_t result = call();
+    if (!CallRefused(result) || FClientLost) return result;
+    const int32_t delay = EventRetryDelay(clock.GetTickCount() - start);
+    if (delay < 0) return result;
+    PauseBeforeRetry(static_cast<uint32_t>(delay));
+  }
+}
+
 void TAutoServCore::ReceiveThunk(void* owner) { static_cast<TAutoServCore*>(owner)->OnReceive(); }
 
 void TAutoServCore::OnReceive() {
@@ -177,13 +200,13 @@ void TAutoServCore::OnReceive() {
   text.reserve(n);
   for (uint16_t i = 0; i < n; ++i) text += toText_(FRxBuf[i]);
   Retain();
-  CheckDelivery(RaiseReceive(text));
+  CheckDelivery(CallClient([&] { return RaiseReceive(text); }));
   Drop();
 }
 
 void TAutoServCore::FireTimeOut() {
   if (FClientLost) return;
   Retain();
-  CheckDelivery(RaiseTimeOut());
+  CheckDelivery(CallClient([&] { return RaiseTimeOut(); }));
   Drop();
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "automation/EventRetry.h"
 #include "link/MVR_TRX.h"
 
 // Byte string <-> client text in the system's ANSI code page. Replaceable for tests.
@@ -15,6 +16,11 @@ using TextToBytes = std::string (*)(const char16_t* text, size_t length);
 // RPC_S_CALL_FAILED, CO_E_OBJNOTCONNECTED and their kin, also as HRESULT_FROM_WIN32).
 // Failures of a live sink (its handler failed, busy, rejected) are not.
 bool ClientIsGone(int32_t hresult);
+
+// True for an event call's result that says a live client refused the call for now (its
+// message filter: RPC_E_CALL_REJECTED, RPC_E_SERVERCALL_RETRYLATER). Such a call is tried
+// again for a while, never dropped at once.
+bool CallRefused(int32_t hresult);
 
 class TAutoServCore {
  public:
@@ -70,6 +76,9 @@ class TAutoServCore {
   // One cheap call that goes to the client's process; answers its result (0 when no sink is
   // connected).
   virtual int32_t PingClient() { return 0; }
+  // Waits ms (0: only what is due now) before a refused event is tried again; other clients'
+  // calls and the timer are served meanwhile.
+  virtual void PauseBeforeRetry(uint32_t ms) { (void)ms; }
 
  private:
   static void ReceiveThunk(void* owner);
@@ -78,6 +87,9 @@ class TAutoServCore {
   void CheckDelivery(int32_t result);
   // The live object that holds the channel of this object's engine, if any.
   TAutoServCore* HolderOf(uint8_t channel) const;
+  // Makes an event call, again while the client refuses it and the retry limit allows.
+  template <class Call>
+  int32_t CallClient(Call call);
 
   TMVRtrx& engine_;
   ByteToText toText_;

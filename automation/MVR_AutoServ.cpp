@@ -17,6 +17,7 @@
 #include "automation/ServerRegistration.h"
 #include "platform/Boundary.h"
 #include "platform/MessageDlg.h"
+#include "platform/MessagePump.h"
 #include "platform/Text.h"
 #include "serial/Win32SerialPlatform.h"
 
@@ -218,6 +219,9 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
     if (!sink) return S_OK;
     UINT count = 0;
     return sink->GetTypeInfoCount(&count);
+  }
+  void PauseBeforeRetry(uint32_t ms) override {
+    PumpMessagesUntil([] { return false; }, ms);
   }
 
  private:

@@ -4,6 +4,7 @@
 #include <servprov.h>
 
 #include "MVR_Server.h"
+#include "automation/EventRetry.h"
 #include "platform/MessagePump.h"
 
 namespace {
@@ -102,8 +103,11 @@ class LateClientFilter final : public IMessageFilter {
       StartEndTimer(kLingerMs);
     return SERVERCALL_ISHANDLED;
   }
-  // Both as without a filter: a rejected call is not retried, messages go on being handled.
-  STDMETHODIMP_(DWORD) RetryRejectedCall(HTASK, DWORD, DWORD) override { return static_cast<DWORD>(-1); }
+  // An event call a busy client refused is tried again for a while (Windows asks here; Wine
+  // never does, and the object retries by the same rule). Messages go on being handled.
+  STDMETHODIMP_(DWORD) RetryRejectedCall(HTASK, DWORD elapsedMs, DWORD) override {
+    return static_cast<DWORD>(EventRetryDelay(elapsedMs));
+  }
   STDMETHODIMP_(DWORD) MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
 };
 

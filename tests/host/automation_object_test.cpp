@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 #include <new>
 #include <string>
@@ -56,6 +57,11 @@ class Obj : public TAutoServCore {
   int32_t pingResult = 0;  // what the call that asks the client answers
   int pings = 0;
   std::function<void()> onPing;  // runs inside the call, as the messages it pumps would
+  // What the next event calls answer, in order, before sinkResult applies. A refused call
+  // reaches no handler.
+  std::deque<int32_t> answers;
+  int calls = 0;
+  std::function<void(uint32_t)> onPause;  // the wait before a refused event is tried again
   std::vector<std::u16string> received;
   int timeouts = 0;
   int sinkReleases = 0;
@@ -72,14 +78,20 @@ class Obj : public TAutoServCore {
  protected:
   int32_t RaiseReceive(const std::u16string& block) override {
     if (!sink) return 0;
+    const int32_t result = Answer();
+    if (CallRefused(result)) return result;
     received.push_back(block);
     if (onReceive) onReceive();
-    return sinkResult;
+    return result;
   }
   int32_t RaiseTimeOut() override {
     if (!sink) return 0;
-    ++timeouts;
-    return sinkResult;
+    const int32_t result = Answer();
+    if (!CallRefused(result)) ++timeouts;
+    return result;
+  }
+  void PauseBeforeRetry(uint32_t ms) override {
+    if (onPause) onPause(ms);
   }
   void ReleaseSink() override {
     ++sinkReleases;
@@ -103,6 +115,13 @@ class Obj : public TAutoServCore {
   }
 
  private:
+  int32_t Answer() {
+    ++calls;
+    if (answers.empty()) return sinkResult;
+    const int32_t result = answers.front();
+    answers.pop_front();
+    return result;
+  }
   int* alive_;
 };
 
@@ -448,6 +467,84 @@ TEST_F(AutoServ, AFailingButLiveSinkKeepsItsChannel) {
   EXPECT_FALSE(a.ClientLost());
   EXPECT_TRUE(a.Connected());
   EXPECT_EQ(a.sinkReleases, 0);
+}
+
+constexpr int32_t kRejected = static_cast<int32_t>(0x80010001u);    // RPC_E_CALL_REJECTED
+constexpr int32_t kRetryLater = static_cast<int32_t>(0x8001010Au);  // RPC_E_SERVERCALL_RETRYLATER
+
+TEST(EventRetry, AtOnceThenEveryStepUntilTheLimit) {
+  EXPECT_TRUE(CallRefused(kRejected));
+  EXPECT_TRUE(CallRefused(kRetryLater));
+  for (uint32_t hr : {0x00000000u, 0x80004005u, 0x80020009u, 0x80010108u, 0x800706BBu})
+    EXPECT_FALSE(CallRefused(static_cast<int32_t>(hr))) << std::hex << hr;
+  EXPECT_EQ(EventRetryDelay(0), 0);
+  EXPECT_EQ(EventRetryDelay(kEventRetryAtOnceMs - 1), 0);
+  EXPECT_EQ(EventRetryDelay(kEventRetryAtOnceMs), static_cast<int32_t>(kEventRetryStepMs));
+  EXPECT_GE(kEventRetryStepMs, 100u);  // IMessageFilter: below 100 means at once
+  EXPECT_EQ(EventRetryDelay(kEventRetryLimitMs - 1), static_cast<int32_t>(kEventRetryStepMs));
+  EXPECT_EQ(EventRetryDelay(kEventRetryLimitMs), -1);
+  EXPECT_EQ(EventRetryDelay(0xFFFFFFFFu), -1);
+}
+
+// A busy client's message filter refuses events now and then: each is tried again until the
+// client takes it, every frame reaches it once and in order, and the other clients' frames
+// follow. Refused beyond the limit, the event is given up and the next one is tried afresh.
+TEST_F(AutoServ, RefusedEventsAreTriedAgainForABoundedTime) {
+  Obj busy(trx), other(trx);
+  ASSERT_TRUE(busy.ConnectChannel(3));
+  ASSERT_TRUE(other.ConnectChannel(4));
+  std::vector<uint32_t> pauses;
+  busy.onPause = [&](uint32_t ms) {
+    pauses.push_back(ms);
+    p.now += ms > 0 ? ms : 1;
+    trx.Poll();  // the timer ticks meanwhile: it must not deliver out of turn
+  };
+  busy.answers = {kRejected, kRejected, 0, kRetryLater, 0, kRejected};
+  p.Receive(DataFrame(3, {'1'}));
+  p.Receive(DataFrame(3, {'2'}));
+  p.Receive(DataFrame(4, {'x'}));
+  p.Receive(DataFrame(3, {'3'}));
+  trx.Poll();
+  EXPECT_EQ(busy.received, (std::vector<std::u16string>{u"1", u"2", u"3"}));
+  EXPECT_EQ(busy.calls, 7);
+  EXPECT_EQ(pauses, (std::vector<uint32_t>{0, 0, 0, 0}));
+  ASSERT_EQ(other.received.size(), 1u);
+  EXPECT_TRUE(busy.Connected());
+  EXPECT_FALSE(busy.ClientLost());
+
+  // A client that refuses for good: tried until the limit, then the event is given up.
+  pauses.clear();
+  busy.calls = 0;
+  busy.sinkResult = kRetryLater;
+  const DWORD start = p.now;
+  Feed(DataFrame(3, {'4'}));
+  EXPECT_GE(p.now - start, kEventRetryLimitMs);
+  EXPECT_LT(p.now - start, kEventRetryLimitMs + kEventRetryStepMs + 1);
+  EXPECT_EQ(busy.received.size(), 3u);
+  EXPECT_GT(busy.calls, static_cast<int>(kEventRetryLimitMs / kEventRetryStepMs));
+  EXPECT_EQ(pauses.back(), kEventRetryStepMs);
+  EXPECT_TRUE(busy.Connected());  // refusing is no death
+  // TimeOut likewise; a client that takes the call again gets it at once.
+  busy.sinkResult = 0;
+  busy.answers = {kRejected};
+  ASSERT_TRUE(busy.SendSPaket(1));
+  ASSERT_TRUE(RunOut());
+  LastActive->FireTimeOut();
+  EXPECT_EQ(busy.timeouts, 1);
+  Feed(DataFrame(3, {'5'}));
+  EXPECT_EQ(busy.received.back(), u"5");
+}
+
+// A client found gone while its refused event waits for the next try is not tried again.
+TEST_F(AutoServ, AClientGoneWhileRetriedIsLetGo) {
+  Obj a(trx);
+  ASSERT_TRUE(a.ConnectChannel(3));
+  a.answers = {kRejected, static_cast<int32_t>(0x80010108u)};  // then RPC_E_DISCONNECTED
+  a.onPause = [&](uint32_t) { p.now += 1; };
+  Feed(DataFrame(3, {'1'}));
+  EXPECT_EQ(a.calls, 2);
+  EXPECT_TRUE(a.ClientLost());
+  EXPECT_EQ(trx.Buffers[3], nullptr);
 }
 
 TEST_F(AutoServ, DestructionFreesChannelAndLastActiveBeforeTheSinkIsReleased) {
