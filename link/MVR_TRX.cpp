@@ -134,8 +134,7 @@ void TMVRtrx::Poll() {
   if (AnswerCountdown > 0) --AnswerCountdown;
   // A frame whose bytes keep coming survives any number of ticks; one that went quiet is
   // given up, so it cannot swallow the next good frame.
-  if (got == 0 && RxState != rsHeader &&
-      Serial.Platform().GetTickCount() - lastByteTick_ >= SilenceLimitMs())
+  if (got == 0 && RxState != rsHeader && Serial.Platform().GetTickCount() - quietSince_ >= SilenceLimitMs())
     RxState = rsHeader;
   inPoll_ = false;
 }
@@ -181,6 +180,12 @@ uint32_t TMVRtrx::ReadAll() {
     ReceiveBlock(buffer, buffer + n);
     if (AnswerCountdown > 0) AnswerCountdown = AnswerTimeout;
   }
+  // The line counts as quiet only while it was watched: after bytes, and after a pause in
+  // which nobody looked (a client slow to take its Receive, the program not scheduled on a
+  // busy machine), its silence starts now.
+  const uint32_t now = Serial.Platform().GetTickCount();
+  if (total > 0 || now - lastLook_ >= SilenceLimitMs()) quietSince_ = now;
+  lastLook_ = now;
   // Reading collects a finished write: the line must not wait for the next wake-up.
   FeedLine();
   return total;

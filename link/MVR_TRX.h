@@ -134,6 +134,8 @@ class TMVRtrx {
   bool awayAtClose_ = false;  // what ResumePort goes back to
   uint32_t lastRetryTick_ = 0;
   uint32_t lastByteTick_ = 0;  // when the last byte was read
+  uint32_t lastLook_ = 0;      // when the port was last read
+  uint32_t quietSince_ = 0;    // since when the watched line has brought nothing
   uint32_t lastSendTick_ = 0;
   // The channel of the data frame whose length byte is awaited was released meanwhile.
   bool frameAbandoned_ = false;

@@ -1,7 +1,7 @@
 // Feeds arbitrary streams to two link engines in lockstep: A reads them through the fake port
 // with Poll (a tick) or ReceiveArrived (a wake-up), B gets them byte by byte through
-// ReceiveByte and models the tick's rules itself: the countdown and, after 100 ms without a
-// byte, the return to rsHeader. Both share one clock that the input moves. Channel owners come and go, also
+// ReceiveByte and models the tick's rules itself: the countdown and, after 100 ms watched
+// without a byte, the return to rsHeader. Both share one clock that the input moves. Channel owners come and go, also
 // from inside their callbacks. Buffers are exactly capacity + 2 bytes and freed on release,
 // so ASan sees any write beyond them or into a released one; the two engines must agree on
 // every delivered frame and every counter.
@@ -132,17 +132,19 @@ struct Side {
     }
     // What a read with bytes does, then a tick's closing empty read.
     for (uint8_t b : bytes) trx.ReceiveByte(b);
-    if (!bytes.empty()) {
-      lastByte = port.now;
-      if (trx.AnswerCountdown > 0) trx.AnswerCountdown = trx.AnswerTimeout;
-    }
+    if (!bytes.empty() && trx.AnswerCountdown > 0) trx.AnswerCountdown = trx.AnswerTimeout;
+    // Silence counts while the line is watched: it starts anew after bytes, and after a
+    // pause as long as the limit in which nobody looked.
+    if (!bytes.empty() || port.now - lastLook >= kFrameSilenceMs) quietSince = port.now;
+    lastLook = port.now;
     if (wakeUp) return;
     if (trx.AnswerCountdown > 0) --trx.AnswerCountdown;
-    if (bytes.empty() && trx.RxState != rsHeader && port.now - lastByte >= kFrameSilenceMs)
+    if (bytes.empty() && trx.RxState != rsHeader && port.now - quietSince >= kFrameSilenceMs)
       trx.RxState = rsHeader;
   }
 
-  DWORD lastByte = 0;
+  DWORD lastLook = 0;
+  DWORD quietSince = 0;
 
   static void Arrived(void* owner) {
     Owner& o = *static_cast<Owner*>(owner);

@@ -71,6 +71,13 @@ struct Link : ::testing::Test {
     p.Receive(b);
     trx.Poll();
   }
+  // The line watched for ms without a byte: one tick every 20 ms.
+  void WatchQuiet(uint32_t ms) {
+    for (uint32_t t = 0; t < ms; t += 20) {
+      p.now += 20;
+      trx.Poll();
+    }
+  }
   void FeedBytes(const Bytes& b, size_t from = 0, size_t to = SIZE_MAX) {
     for (size_t i = from; i < b.size() && i < to; ++i) trx.ReceiveByte(b[i]);
   }
@@ -317,7 +324,7 @@ TEST_F(Link, PartialFrameIsGivenUpOnlyAfterSilence) {
     EXPECT_EQ(inner.calls, innerBefore + 1);
     EXPECT_EQ(trx.CRCErrors, 0);
     p.now += 1000;
-    trx.Poll();  // the outer frame's CRC bytes may have started a frame
+    WatchQuiet(2 * kFrameSilenceMs);  // the outer frame's CRC bytes may have started a frame
   }
   // At 110 baud three characters take longer than 100 ms: the limit follows the line rate.
   trx.Serial.SetBaudRate(0);
@@ -327,6 +334,58 @@ TEST_F(Link, PartialFrameIsGivenUpOnlyAfterSilence) {
   EXPECT_EQ(trx.RxState, rsData);
   Feed(rest);
   EXPECT_EQ(outer.calls, 4);
+}
+
+// Silence is what the program saw of the line, not time it spent elsewhere: a frame half read
+// before a client took 150 ms over its Receive, or before the program was not scheduled for
+// 150 ms (a busy machine), is completed when its rest comes 20 ms after. A line that stays
+// quiet while watched still gives the frame up.
+TEST_F(Link, TimeSpentElsewhereIsNoSilence) {
+  Client a, b;
+  ASSERT_TRUE(Reg(3, a, 256));
+  ASSERT_TRUE(Reg(4, b, 256));
+  bool slowClient = true;
+  a.onFrame = [&] {
+    if (slowClient) p.now += 150;
+  };
+  const Bytes first = DataFrame(3, "first"), second = DataFrame(4, std::string(200, 'b'));
+  const Bytes head(second.begin(), second.begin() + 100), rest(second.begin() + 100, second.end());
+  for (int mode = 0; mode < 3; ++mode) {
+    SCOPED_TRACE(mode == 0 ? "slow client, ticked" : mode == 1 ? "slow client, woken" : "not scheduled");
+    slowClient = mode < 2;
+    p.now += 1000;
+    p.Receive(Cat(first, head));
+    if (mode == 1)
+      trx.ReceiveArrived();
+    else
+      trx.Poll();
+    if (mode == 2) p.now += 150;
+    p.now += 1;
+    trx.Poll();  // the rest is not there yet
+    EXPECT_EQ(trx.RxState, rsData);
+    p.now += 20;
+    trx.Poll();
+    p.Receive(rest);
+    trx.Poll();
+    EXPECT_EQ(b.calls, mode + 1);
+  }
+  ASSERT_EQ(b.calls, 3);
+  EXPECT_EQ(b.Text(2), std::string(200, 'b'));
+  EXPECT_EQ(a.calls, 3);
+  EXPECT_EQ(trx.CRCErrors, 0);
+
+  // Watched for 100 ms without a byte: given up, and the rest is no frame.
+  slowClient = false;
+  p.now += 1000;
+  Feed(Cat(first, head));
+  for (int i = 0; i < 5; ++i) {
+    p.now += 20;
+    trx.Poll();
+  }
+  EXPECT_EQ(trx.RxState, rsHeader);
+  Feed(rest);
+  EXPECT_EQ(b.calls, 3);
+  EXPECT_EQ(a.calls, 4);
 }
 
 // The bytes of one frame, however reads and ticks cut them, with up to 50 ms between pieces:
@@ -432,7 +491,7 @@ TEST_F(Link, TheMainLoopWaitsForBytesOnlyWhileTheLinkIsBusy) {
   Feed({0xF3, 0x02});
   p.now += kWakeWindowMs;
   EXPECT_NE(trx.ArrivalEvent(), nullptr);
-  trx.Poll();
+  WatchQuiet(2 * kFrameSilenceMs);
   EXPECT_EQ(trx.RxState, rsHeader);
   EXPECT_EQ(trx.ArrivalEvent(), nullptr);
   trx.Close();
