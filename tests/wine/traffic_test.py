@@ -1,5 +1,6 @@
 """The server under real traffic: frames trickled in pieces, two answers per request, ten
-clients streaming at once, and a line that breaks while clients send."""
+clients streaming at once and bursting at once, a client that refuses event calls, and a line
+that breaks while clients send."""
 import os
 import re
 import sys
@@ -113,6 +114,70 @@ def test_ten_clients_stream(env):
             env.end_all()
 
 
+def burst_results(texts, blocks):
+    """Per client: (sent, refused, rejected, received, lost, stray) from its report."""
+    rows = []
+    for text in texts:
+        b = re.search(r"burst ch=\d+ sent=(\d+) refused=(\d+) rejected=(\d+)", text)
+        e = re.search(r"echoes ch=\d+ received=(\d+) in_order=(\d+) lost=(\d+) stray=(\d+)", text)
+        if not b or not e:
+            print(text, flush=True)
+            raise Failure("a bursting client did not report")
+        rows.append((int(b.group(1)), int(b.group(2)), int(b.group(3)), int(e.group(1)), int(e.group(3)),
+                     int(e.group(4))))
+    return rows
+
+
+def echoed(sim, channel):
+    return sum(1 for f in sim.frames() if re.match(r"TX data ch=%d .*crc=ok$" % channel, f))
+
+
+def test_refusing_client(env):
+    # Its message filter refuses two tries of every event call before it takes one: the
+    # server tries again, and every echo arrives once, in order.
+    go = os.path.join(env.build_dir, "refusing-go")
+    if os.path.exists(go):
+        os.unlink(go)
+    with PtyPair(env) as pty, Simulator(env, pty) as sim:
+        procs, logs = start_clients(env, "refusing", [["burst", 6, 60, 100, win_path(go), 2]])
+        open(go, "w").close()
+        texts = finish_clients(procs, logs)
+        env.end_all()
+        (sent, refused, rejected, received, lost, stray), = burst_results(texts, 60)
+        check(rejected >= 2 * 60, "the client refused %d event calls" % rejected)
+        check((received, lost, stray) == (60, 0, 0) and echoed(sim, 6) == 60,
+              "a client that refuses event calls got all 60 echoes in order (%d received, %d lost)"
+              % (received, lost))
+
+
+def test_ten_clients_burst(env):
+    # Ten clients send 100 blocks each as fast as SendLPaket takes them, three of them
+    # refusing event calls now and then: none refused, none lost, and what the device echoed
+    # on each channel is what its client took.
+    go = os.path.join(env.build_dir, "burst-go")
+    for run in range(2):
+        if os.path.exists(go):
+            os.unlink(go)
+        with PtyPair(env) as pty, Simulator(env, pty) as sim:
+            procs, logs = start_clients(env, "burst", [["burst", ch, 100, 256, win_path(go), 1 if ch % 3 == 1 else 0]
+                                                       for ch in range(10)])
+            t0 = time.time()
+            open(go, "w").close()
+            texts = finish_clients(procs, logs)
+            took = time.time() - t0
+            env.end_all()
+            rows = burst_results(texts, 100)
+            per_channel = [echoed(sim, ch) for ch in range(10)]
+        check(all(r[1] == 0 for r in rows), "run %d: no send refused (%s)" % (run + 1, [r[1] for r in rows]))
+        check(all(r[3:] == (100, 0, 0) for r in rows),
+              "run %d: 10 clients x 100 blocks in a burst, every echo once and in order (%.1f s, %d lost)"
+              % (run + 1, took, sum(r[4] for r in rows)))
+        check(per_channel == [r[3] for r in rows],
+              "run %d: per channel, blocks echoed = Receive calls taken (%s)" % (run + 1, per_channel))
+        check(sum(r[2] for r in rows) > 0, "run %d: the refusing clients refused %d event calls"
+              % (run + 1, sum(r[2] for r in rows)))
+
+
 def test_broken_line(env):
     from uidrive import Ui
     ui = Ui(env)
@@ -165,6 +230,8 @@ def test(env):
     test_trickled_frame(env)
     test_two_split_answers(env)
     test_ten_clients_stream(env)
+    test_refusing_client(env)
+    test_ten_clients_burst(env)
     test_broken_line(env)
 
 

@@ -61,12 +61,16 @@ class Sink final : public EventSinkBase {
  public:
   std::vector<std::wstring> received;
   int timeouts = 0;
+  // Every slowEvery-th Receive takes slowMs (a handler that prints or computes).
+  int slowEvery = 0;
+  DWORD slowMs = 0;
 
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*,
                       UINT*) override {
     if (id == 3 && p && p->cArgs == 1 && p->rgvarg[0].vt == VT_BSTR) {
       BSTR b = p->rgvarg[0].bstrVal;
       received.emplace_back(b ? b : L"", SysStringLen(b));
+      if (slowEvery > 0 && received.size() % static_cast<size_t>(slowEvery) == 0) Sleep(slowMs);
     } else if (id == 4) {
       ++timeouts;
     }
@@ -152,8 +156,16 @@ void WaitForFile(const char* path) {
   while (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && Now() < end) Pump(5);
 }
 
+// Binds the channel, says "ready" for the test, and waits for its go file if it has one.
+void Ready(Client& c, int channel, const char* goFile) {
+  Check(c.Connect(channel), "channel granted");
+  std::printf("ready\n");
+  std::fflush(stdout);
+  if (goFile) WaitForFile(goFile);
+}
+
 struct Stats {
-  double median = 0, p90 = 0;
+  double median = 0, p90 = 0, p99 = 0, max = 0;
 };
 
 Stats Of(std::vector<double> v) {
@@ -162,6 +174,8 @@ Stats Of(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   s.median = v[v.size() / 2];
   s.p90 = v[std::min(v.size() - 1, v.size() * 9 / 10)];
+  s.p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
+  s.max = v.back();
   return s;
 }
 
@@ -201,10 +215,7 @@ void Pairs(int channel, int count) {
 // Blocks back to back, each sent when the echo of the one before has come.
 void Stream(int channel, int count, int length, const char* goFile) {
   Client c;
-  Check(c.Connect(channel), "channel granted");
-  std::printf("ready\n");
-  std::fflush(stdout);
-  if (goFile) WaitForFile(goFile);
+  Ready(c, channel, goFile);
   const double t0 = Now();
   int refused = 0;
   for (int i = 0; i < count; ++i) {
@@ -223,10 +234,7 @@ void Stream(int channel, int count, int length, const char* goFile) {
 // Sends while the line is broken: every call must come back at once.
 void BrokenLineSender(int channel, const char* goFile) {
   Client c;
-  Check(c.Connect(channel), "channel granted");
-  std::printf("ready\n");
-  std::fflush(stdout);
-  WaitForFile(goFile);
+  Ready(c, channel, goFile);
   double worst = 0;
   for (int i = 0; i < 20; ++i) {
     double ms = 0;
@@ -281,10 +289,7 @@ void BrokenLineOther(int channel, const char* stopFile) {
 // presses OK); the echo must come at once, with the port's error box still open.
 void Reopen(int channel, const char* goFile) {
   Client c;
-  Check(c.Connect(channel), "channel granted");
-  std::printf("ready\n");
-  std::fflush(stdout);
-  WaitForFile(goFile);
+  Ready(c, channel, goFile);
   const bool boxBefore = FindWindowW(nullptr, L"Fehler") != nullptr;
   c.ShowDialog();
   const double t0 = Now();
@@ -294,6 +299,133 @@ void Reopen(int channel, const char* goFile) {
   const bool boxAfter = FindWindowW(nullptr, L"Fehler") != nullptr;
   std::printf("reopen echo=%d echo_ms=%.1f box_before=%d box_after=%d\n", echo ? 1 : 0, ms,
               boxBefore ? 1 : 0, boxAfter ? 1 : 0);
+}
+
+// A client busy elsewhere: its message filter refuses the server's event calls, rejectRun
+// attempts in a row, then takes one (RPC_E_CALL_REJECTED at the server). Other calls (the
+// server releasing the sink) always pass.
+class RejectingFilter final : public IMessageFilter {
+ public:
+  explicit RejectingFilter(int rejectRun) : rejectRun_(rejectRun) {}
+  int rejected = 0;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IMessageFilter) return E_NOINTERFACE;
+    *ppv = static_cast<IMessageFilter*>(this);
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP_(DWORD) HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO info) override {
+    const bool event = info && (info->iid == IID_IDispatch || info->iid == DIID_IMVRqmz_trxEvents);
+    if (!event || rejectRun_ <= 0) return SERVERCALL_ISHANDLED;
+    if (run_ < rejectRun_) {
+      ++run_;
+      ++rejected;
+      return SERVERCALL_REJECTED;
+    }
+    run_ = 0;
+    return SERVERCALL_ISHANDLED;
+  }
+  STDMETHODIMP_(DWORD) RetryRejectedCall(HTASK, DWORD, DWORD) override { return static_cast<DWORD>(-1); }
+  STDMETHODIMP_(DWORD) MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
+
+ private:
+  int rejectRun_;
+  int run_ = 0;
+};
+
+// Which of the count blocks came back, in order: a block missing from the sequence is lost;
+// whatever does not fit the sequence at all is counted apart.
+void ReportEchoes(const char* what, int channel, int count, int length, const std::vector<std::wstring>& got) {
+  std::vector<int> missing;
+  size_t j = 0;
+  for (int i = 0; i < count; ++i) {
+    if (j < got.size() && got[j] == Block(channel, i, length))
+      ++j;
+    else
+      missing.push_back(i);
+  }
+  std::printf("%s ch=%d received=%zu in_order=%zu lost=%zu stray=%zu", what, channel, got.size(), j,
+              missing.size(), got.size() - j);
+  if (!missing.empty()) {
+    std::printf(" missing=");
+    for (size_t k = 0; k < missing.size() && k < 20; ++k) std::printf("%s%d", k ? "," : "", missing[k]);
+  }
+  std::printf("\n");
+}
+
+// count blocks as fast as SendLPaket takes them (a refused one is tried again after 5 ms,
+// with sleepOnRefusal in Sleep, as a client without a message loop of its own does), then the
+// echoes are awaited: until all are back, or 10 s pass without one. Every slowEvery-th
+// Receive handler takes slowMs.
+void Burst(int channel, int count, int length, const char* goFile, int rejectRun, bool sleepOnRefusal,
+           int slowEvery, int slowMs) {
+  RejectingFilter filter(rejectRun);
+  if (rejectRun > 0) CoRegisterMessageFilter(&filter, nullptr);
+  {
+    Client c;
+    c.sink.slowEvery = slowEvery;
+    c.sink.slowMs = static_cast<DWORD>(slowMs);
+    Ready(c, channel, goFile);
+    const double t0 = Now();
+    int refused = 0;
+    for (int i = 0; i < count;) {
+      if (c.SendL(Block(channel, i, length))) {
+        ++i;
+      } else {
+        ++refused;
+        if (sleepOnRefusal)
+          Sleep(5);
+        else
+          Pump(5);
+      }
+    }
+    const double t1 = Now();
+    size_t seen = 0;
+    while (c.sink.received.size() < static_cast<size_t>(count)) {
+      seen = c.sink.received.size();
+      if (!c.sink.WaitReceived(seen + 1, 10000)) break;
+    }
+    const double t2 = Now();
+    std::printf("burst ch=%d sent=%d refused=%d rejected=%d t_start=%.1f t_sent=%.1f t_end=%.1f\n", channel, count,
+                refused, filter.rejected, t0, t1, t2);
+    ReportEchoes("echoes", channel, count, length, c.sink.received);
+  }
+  if (rejectRun > 0) CoRegisterMessageFilter(nullptr, nullptr);
+}
+
+// A light client: one command every intervalMs, each timed to its echo, until the stop file
+// appears (or count commands). No echo within 2 s counts as lost.
+void Light(int channel, int count, int intervalMs, const char* goFile, const char* stopFile) {
+  Client c;
+  Ready(c, channel, goFile);
+  std::vector<double> trips;
+  int lost = 0, refused = 0;
+  for (int i = 0; i < count; ++i) {
+    if (stopFile && GetFileAttributesA(stopFile) != INVALID_FILE_ATTRIBUTES) break;
+    const size_t n = c.sink.received.size();
+    const std::wstring value(1, static_cast<wchar_t>(i & 0x7F));
+    // Its own echo, not a late one of an earlier command.
+    auto echoed = [&] {
+      return std::find(c.sink.received.begin() + static_cast<long>(n), c.sink.received.end(), value) !=
+             c.sink.received.end();
+    };
+    const double t0 = Now();
+    if (!c.SendS(static_cast<signed char>(i & 0x7F))) {
+      ++refused;
+    } else if (PumpUntil(echoed, 2000)) {
+      trips.push_back(Now() - t0);
+    } else {
+      ++lost;
+    }
+    Pump(intervalMs);
+  }
+  const Stats s = Of(trips);
+  std::printf("light ch=%d n=%zu lost=%d refused=%d p50=%.2f p90=%.2f p99=%.2f max=%.2f\n", channel, trips.size(),
+              lost, refused, s.median, s.p90, s.p99, s.max);
 }
 
 // Round trips of one client: commands, 256-character blocks, then exchanges a second.
@@ -323,10 +455,7 @@ void Bench(int channel, int count) {
 // Command exchanges for a while, one after the other.
 void Rate(int channel, double seconds, const char* goFile) {
   Client c;
-  Check(c.Connect(channel), "channel granted");
-  std::printf("ready\n");
-  std::fflush(stdout);
-  if (goFile) WaitForFile(goFile);
+  Ready(c, channel, goFile);
   const double t0 = Now();
   int done = 0;
   while (Now() - t0 < seconds * 1000.0) {
@@ -404,10 +533,7 @@ double UnixNow() {
 // nothing from before the loss delivered again. Waits for the stop file before it ends.
 void Gap(int channel, const char* goFile, const char* stopFile) {
   Client c;
-  Check(c.Connect(channel), "channel granted");
-  std::printf("ready\n");
-  std::fflush(stdout);
-  WaitForFile(goFile);
+  Ready(c, channel, goFile);
   const double limit = Now() + 60000;
   int sent = 0, echoed = 0;
   bool gone = false;
@@ -538,6 +664,10 @@ int main(int argc, char** argv) {
     Reopen(arg(2, 0), text(3));
   } else if (mode == "gap") {
     Gap(arg(2, 0), text(3), text(4));
+  } else if (mode == "burst") {
+    Burst(arg(2, 0), arg(3, 300), arg(4, 256), text(5), arg(6, 0), arg(7, 0) != 0, arg(8, 0), arg(9, 0));
+  } else if (mode == "light") {
+    Light(arg(2, 0), arg(3, 1000), arg(4, 20), text(5), text(6));
   } else if (mode == "bench") {
     Bench(arg(2, 0), arg(3, 200));
   } else if (mode == "rate") {
@@ -546,7 +676,8 @@ int main(int argc, char** argv) {
     std::printf("usage: traffic_client receive CH N [MS] | pairs CH N | stream CH N LEN [GOFILE] |\n"
                 "       broken-sender CH GOFILE | broken-other CH STOPFILE | reopen CH GOFILE |\n"
                 "       gap CH GOFILE STOPFILE | server-handles |\n"
-                "       bench CH N |\n"
+                "       burst CH N LEN GOFILE [REJECTRUN [SLEEP [SLOWEVERY SLOWMS]]] |\n"
+                "       light CH N INTERVALMS [GOFILE [STOPFILE]] |\n"                "       bench CH N |\n"
                 "       rate CH SECONDS [GOFILE] | raw-floor N\n");
     g_failures = 1;
   }
