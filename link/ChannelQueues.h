@@ -1,7 +1,12 @@
-// Frames waiting for the line, each channel in a queue of its own. The line takes them from
-// the busy channels in turn, so a burst on one channel delays another channel's frame by at
-// most one frame of each busy channel; within a channel the order is kept. The storage is set
-// aside once: queuing and taking allocate nothing.
+// Frames waiting for the line, each channel in a queue of its own. The line takes the
+// channels in turn by their share of its bytes (deficit round robin): a turn passes from
+// channel to channel and gives each, busy or not, one full frame's worth of bytes to send
+// until its next turn; a channel sends while its frames fit what is left of it. So busy
+// channels of full frames alternate frame by frame, a frame waits behind at most one full
+// frame's bytes of each other channel, a channel that sends now and then goes at once (it
+// still has its share), and none gets more than its share by sending more or smaller frames.
+// Within a channel the order is kept. The storage is set aside once: queuing and taking
+// allocate nothing.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -31,11 +36,13 @@ class TChannelQueues {
   struct Ring {
     uint32_t head = 0;
     uint32_t used = 0;
+    uint16_t share = kMaxFrameSize;  // bytes the channel may still send before its next turn
   };
   uint8_t* Storage(uint8_t channel) { return storage_.get() + channel * kBytesPerChannel; }
+  uint16_t HeadSize(uint8_t channel);
 
   std::unique_ptr<uint8_t[]> storage_;
   Ring rings_[kChannelCount];
   uint32_t total_ = 0;
-  uint8_t next_ = 0;  // the channel whose turn comes first
+  uint8_t turn_ = kChannelCount - 1;  // the channel whose turn it is
 };

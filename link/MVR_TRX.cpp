@@ -150,15 +150,31 @@ void TMVRtrx::ReceiveArrived() {
 HANDLE TMVRtrx::LineEvent() { return queues_.Empty() ? nullptr : Serial.WriteEvent(); }
 
 void TMVRtrx::FeedLine() {
-  // Frames that wait while the port's device is away never leave: the line is gone.
-  if (portAway_) {
+  // Frames that wait while the port's device is away never leave: the line is gone. A read
+  // may just have found it gone: no write tries it again (and shows a second box).
+  if (LoseGoneDevice() || portAway_) {
     queues_.Clear();
     return;
   }
   uint8_t frame[kMaxFrameSize];
   // A closed port takes every waiting frame at once and writes nothing, as it does a new one:
   // counted and supervised, so its client hears of it by the time-out.
-  while (!queues_.Empty() && (!Serial.Active || Serial.ReadyToWrite())) Transmit(frame, queues_.Pop(frame));
+  while (!queues_.Empty() && (!Serial.Active || (LineHasRoom() && Serial.ReadyToWrite())))
+    Transmit(frame, queues_.Pop(frame));
+}
+
+bool TMVRtrx::LineHasRoom() { return LineDueUs(Serial.Platform().GetTickCount()) <= kLineLeadMs * 1000u; }
+
+uint64_t TMVRtrx::LineDueUs(uint32_t now) const {
+  const uint64_t gone = uint64_t{now - linePacedAt_} * 1000u;
+  return lineDueUs_ > gone ? lineDueUs_ - gone : 0;
+}
+
+uint32_t TMVRtrx::LineTimeUs(uint16_t size) const {
+  // Half bits: start, data, parity and 1, 1.5 or 2 stop bits.
+  const uint32_t halfBits = 2 * (1 + DataBitCounts[std::min<uint8_t>(Serial.DataBits, 4)]) +
+                            (Serial.Parity == 0 ? 0 : 2) + 2 + std::min<uint8_t>(Serial.StopBits, 2);
+  return static_cast<uint32_t>(uint64_t{size} * halfBits * 500000u / BaudRates[Serial.BaudRate & 15]);
 }
 
 HANDLE TMVRtrx::ArrivalEvent() {
@@ -338,7 +354,13 @@ void TMVRtrx::Transmit(const uint8_t* frame, uint16_t size) {
     queues_.Clear();
     return;
   }
-  lastSendTick_ = Serial.Platform().GetTickCount();
+  const uint32_t now = Serial.Platform().GetTickCount();
+  // The line carries the frame once the frames before it have left (a closed port, nothing).
+  if (Serial.Active) {
+    lineDueUs_ = LineDueUs(now) + LineTimeUs(size);
+    linePacedAt_ = now;
+  }
+  lastSendTick_ = now;
   AnswerCountdown = AnswerTimeout;
   AwaitingAnswer = true;
   BytesSent += size;

@@ -17,6 +17,10 @@ constexpr uint32_t kFrameSilenceMs = 100;
 constexpr uint32_t kWakeWindowMs = 1000;
 // A port whose device went away is tried again this often, quietly.
 constexpr uint32_t kPortRetryMs = 1000;
+// Frames go to the port at the pace of the line's rate, each at most this long before the
+// line is free: a tick apart, so the tick keeps the line busy, while a port that buffers
+// (a pty, a USB adapter) holds next to nothing and the channel queues keep their turns.
+constexpr uint32_t kLineLeadMs = 25;
 
 enum : uint8_t {
   rsHeader = 0,
@@ -128,6 +132,11 @@ class TMVRtrx {
   void RetryAwayPort();
   bool Queue(uint8_t channel, const uint8_t* frame, uint16_t size);
   void Transmit(const uint8_t* frame, uint16_t size);
+  // The line is free, or will be within kLineLeadMs.
+  bool LineHasRoom();
+  uint64_t LineDueUs(uint32_t now) const;
+  // How long the line carries size bytes at the port's rate and character format.
+  uint32_t LineTimeUs(uint16_t size) const;
 
   bool inPoll_ = false;
   bool portAway_ = false;
@@ -137,6 +146,9 @@ class TMVRtrx {
   uint32_t lastLook_ = 0;      // when the port was last read
   uint32_t quietSince_ = 0;    // since when the watched line has brought nothing
   uint32_t lastSendTick_ = 0;
+  // The line time the frames given to the port still take, as of the tick linePacedAt_.
+  uint64_t lineDueUs_ = 0;
+  uint32_t linePacedAt_ = 0;
   // The channel of the data frame whose length byte is awaited was released meanwhile.
   bool frameAbandoned_ = false;
   TChannelQueues queues_;

@@ -130,13 +130,15 @@ struct Side {
       CHECK(port.incoming.empty());
       return;
     }
-    // What a read with bytes does, then a tick's closing empty read.
+    // What a tick does first, then a read with bytes, then the tick's closing empty read.
+    if (!wakeUp) trx.FeedLine();
     for (uint8_t b : bytes) trx.ReceiveByte(b);
     if (!bytes.empty() && trx.AnswerCountdown > 0) trx.AnswerCountdown = trx.AnswerTimeout;
     // Silence counts while the line is watched: it starts anew after bytes, and after a
     // pause as long as the limit in which nobody looked.
     if (!bytes.empty() || port.now - lastLook >= kFrameSilenceMs) quietSince = port.now;
     lastLook = port.now;
+    trx.FeedLine();
     if (wakeUp) return;
     if (trx.AnswerCountdown > 0) --trx.AnswerCountdown;
     if (bytes.empty() && trx.RxState != rsHeader && port.now - quietSince >= kFrameSilenceMs)
@@ -190,19 +192,26 @@ struct Side {
       case 6:
         s.trx.SendCommand(other, o.buffer[0]);
         break;
-      case 7:
-        if (s.polled) {  // a tick or wake-up inside the callback: must change nothing
-          const int32_t countdown = s.trx.AnswerCountdown;
-          const uint8_t state = s.trx.RxState;
-          s.port.now += 500;
-          if (param & 1)
-            s.trx.Poll();
-          else
-            s.trx.ReceiveArrived();
-          s.port.now -= 500;
-          CHECK(s.trx.AnswerCountdown == countdown && s.trx.RxState == state);
+      case 7: {
+        // A tick or wake-up inside the callback parses nothing; a tick may only give the
+        // line the frames that wait, as B's model does.
+        const int32_t countdown = s.trx.AnswerCountdown;
+        const uint32_t sent = s.trx.BytesSent;
+        const uint8_t state = s.trx.RxState;
+        s.port.now += 500;
+        const bool tick = param & 1;
+        if (!s.polled) {
+          if (tick) s.trx.FeedLine();
+        } else if (tick) {
+          s.trx.Poll();
+        } else {
+          s.trx.ReceiveArrived();
         }
+        s.port.now -= 500;
+        CHECK(s.trx.RxState == state);
+        CHECK(s.trx.BytesSent != sent || s.trx.AnswerCountdown == countdown);
         break;
+      }
       default:
         break;
     }

@@ -147,6 +147,7 @@ TEST_F(Link, SendFrameAndCommandBytes) {
   EXPECT_EQ(Bytes(p.wire.begin() + 2, p.wire.begin() + 258), Bytes(256, 0x5A));
   EXPECT_EQ(CRC16(p.wire.data(), 260), 0);
   EXPECT_EQ(trx.BytesSent, 267u);
+  p.now += 50;  // the line carries 260 bytes for 45 ms at 57600 baud
 
   p.wire.clear();
   trx.SendFrame(0, data.data(), 1);
@@ -993,6 +994,30 @@ TEST_F(PortAway, RetriedQuietlyOnceASecondAndBackWithEverything) {
   EXPECT_EQ(Shown().size(), 1u);
 }
 
+// Frames wait for the line when a read finds the device gone: no write tries the device
+// again (one box, not a second one for a write), and none of them goes out once it is back.
+TEST_F(PortAway, FramesWaitingWhenTheDeviceGoesNeverLeave) {
+  const Bytes block(256, 0x42);
+  trx.Poll();  // a read pends
+  ASSERT_TRUE(trx.SendFrame(3, block.data(), 256));  // on the line for 45 ms
+  ASSERT_TRUE(trx.SendFrame(3, block.data(), 256));  // these wait for it
+  ASSERT_TRUE(trx.SendCommand(4, 1));
+  p.wire.clear();
+  const uint32_t sent = trx.BytesSent;
+  Unplug();
+  p.now += 30;  // the line has room for the next frame now
+  trx.ReceiveArrived();  // the read's wake-up: it finds the device gone first
+  EXPECT_TRUE(trx.PortAway());
+  EXPECT_EQ(trx.Backlog(3) + trx.Backlog(4), 0u);
+  EXPECT_EQ(trx.BytesSent, sent);
+  EXPECT_EQ(Shown(), std::vector<std::string>{"Receive: 109! "});
+  Plug();
+  Run(1100);
+  ASSERT_TRUE(trx.IsOpen());
+  EXPECT_TRUE(p.wire.empty());
+  EXPECT_EQ(Shown().size(), 1u);
+}
+
 TEST_F(PortAway, SetupCloseAndStoredSettingsReplaceTheAttempts) {
   ScriptedUi ui(trx);
   trx.SetupUi = &ui;
@@ -1105,6 +1130,7 @@ TEST_F(Link, BusyChannelsTakeTheLineInTurn) {
     const HANDLE h = trx.LineEvent();
     if (!h) break;
     EXPECT_FALSE(p.Signalled(h));
+    p.now += 46;  // a full frame's time on the line at 57600 baud
     p.CompleteWrites();
     ASSERT_TRUE(p.Signalled(h));
     trx.FeedLine();
@@ -1130,6 +1156,8 @@ TEST_F(Link, BusyChannelsTakeTheLineInTurn) {
       EXPECT_TRUE(before.insert(frames[j].first).second) << "command " << command << " waited twice for "
                                                          << frames[j].first;
     EXPECT_LE(k - commandsAt[command], 9u);
+    // A channel that sends now and then goes right after the frame on the line.
+    EXPECT_LE(k - commandsAt[command], 1u) << "command " << command;
     ++command;
   }
   EXPECT_EQ(command, commandsAt.size());
@@ -1173,6 +1201,95 @@ TEST_F(Link, AnswerIsAwaitedFromWhenTheFrameGoesToTheLine) {
   p.CompleteWrites();
   trx.Poll();
   EXPECT_EQ(p.wire, Cat(kAbc, {0x12, 0x41, 0x53}));  // the write in flight was cancelled
+}
+
+// Frames go to the port at the pace of the line: on a port that takes everything at once (a
+// pty, a USB adapter) the next frame goes out when the one before has had its time on the
+// line, less kLineLeadMs, so the line never idles while frames wait and the port never holds
+// more than that lead. The character format counts: 8N1 is 10 bits, 7E2 11 bits.
+TEST_F(Link, FramesGoToThePortAtTheLinesPace) {
+  const Bytes block(256, 0x41);
+  struct Format {
+    uint8_t baud, dataBits, parity, stopBits;
+    double msPerFrame;
+  };
+  const Format formats[] = {{11, 4, 0, 0, 260 * 10 * 1000.0 / 57600},
+                            {15, 4, 0, 0, 260 * 10 * 1000.0 / 256000},
+                            {6, 3, 2, 2, 260 * 11 * 1000.0 / 9600},
+                            {11, 4, 1, 1, 260 * 11.5 * 1000.0 / 57600}};
+  for (const Format& f : formats) {
+    SCOPED_TRACE("baud index " + std::to_string(f.baud));
+    trx.Serial.SetBaudRate(f.baud);
+    trx.Serial.SetDataBits(f.dataBits);
+    trx.Serial.SetParity(f.parity);
+    trx.Serial.SetStopBits(f.stopBits);
+    ASSERT_TRUE(trx.Open());
+    p.wire.clear();
+    p.now += 100000;
+    const DWORD start = p.now;
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(trx.SendFrame(1, block.data(), 256));
+    EXPECT_LT(p.wire.size(), 20u * 260);  // the first at once, the others wait their time
+    EXPECT_EQ(trx.LineEvent(), nullptr);  // the write is done: the tick paces the rest
+    std::vector<double> out;  // when each frame went to the port
+    size_t seen = 0;
+    for (; seen < p.wire.size(); seen += 260) out.push_back(0);
+    while (trx.Backlog(1) > 0) {
+      p.now += 20;
+      trx.Poll();
+      for (; seen < p.wire.size(); seen += 260) out.push_back(p.now - start);
+    }
+    ASSERT_EQ(out.size(), 20u);
+    for (size_t k = 1; k < out.size(); ++k) {
+      const double due = k * f.msPerFrame;  // when frame k - 1 has left the line
+      EXPECT_GE(out[k], due - kLineLeadMs - 1) << k;
+      EXPECT_LE(out[k], due) << k;  // before the line went idle
+    }
+  }
+}
+
+// A channel cannot take more than its share by sending more, or smaller: against a channel of
+// full frames, one that queues 2000 commands gets one full frame's bytes between two of the
+// other's frames, and both keep their order.
+TEST_F(Link, NoChannelTakesMoreThanItsShare) {
+  p.writesPend = true;
+  Bytes block(256, 0x20);
+  for (int i = 0; i < 20; ++i) {
+    block[0] = static_cast<uint8_t>(i);
+    ASSERT_TRUE(trx.SendFrame(0, block.data(), 256));
+  }
+  for (int i = 0; i < 2000; ++i) ASSERT_TRUE(trx.SendCommand(1, static_cast<uint8_t>(i)));
+  while (trx.LineEvent()) {
+    p.now += 46;
+    p.CompleteWrites();
+    trx.FeedLine();
+  }
+  p.CompleteWrites();
+  const auto frames = WireFrames(p.wire);
+  ASSERT_EQ(frames.size(), 2020u);
+  int blocks = 0, commands = 0, commandsBetween = 0;
+  for (const auto& f : frames) {
+    if (f.first == 0) {
+      EXPECT_EQ(f.second & 0xFF, blocks++);
+      if (blocks > 1 && blocks <= 20) {
+        EXPECT_LE(commandsBetween * 3, kMaxFrameSize + 3) << "before block " << blocks - 1;
+      }
+      commandsBetween = 0;
+    } else {
+      ++commands;
+      ++commandsBetween;
+    }
+  }
+  EXPECT_EQ(blocks, 20);
+  EXPECT_EQ(commands, 2000);
+  // Every command in its order: the wire holds them as sent.
+  uint8_t expected = 0;
+  for (size_t i = 0; i + 2 < p.wire.size();) {
+    const uint16_t size = FrameSize(p.wire[i], p.wire[i + 1]);
+    if (p.wire[i] == 0x11) {
+      EXPECT_EQ(p.wire[i + 1], expected++);
+    }
+    i += size;
+  }
 }
 
 }  // namespace

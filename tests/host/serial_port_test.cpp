@@ -507,8 +507,9 @@ TEST_F(SerialIo, SendQueueIsBoundedPerChannel) {
   EXPECT_TRUE(trx.SendCommand(3, 0x41));
   EXPECT_EQ(trx.AnswerCountdown, -1);
   EXPECT_EQ(trx.BytesSent, 260u);
-  // Once the device takes the bytes, all go out.
+  // Once the device takes the bytes, all go out, each in its time on the line.
   for (int i = 0; i < accepted + 2; ++i) {
+    fp.now += 46;
     fp.CompleteWrites();
     trx.Poll();
   }

@@ -8,7 +8,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from traffic_test import client_exe, finish_clients, start_clients, wait_for, win_path  # noqa: E402
+from traffic_test import client_exe, fastest_line, finish_clients, start_clients, wait_for, win_path  # noqa: E402
 from uidrive import Program, Ui, program_exe, reset_settings, scaled  # noqa: E402
 from winetest import Failure, PtyPair, Simulator, check, main_wrapper  # noqa: E402
 
@@ -183,6 +183,7 @@ def never_back(env, ui):
 
 def test(env):
     env.reset_settings()
+    fastest_line(env)  # ten clients stream: the stored 9600 baud would take 2.7 s a round
     env.wine([program_exe(env), "/regserver"], timeout=60, check_rc=True)
     ui = Ui(env)
     ten_clients_carry_on(env, ui)
