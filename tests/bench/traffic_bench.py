@@ -21,6 +21,17 @@ from wine_bench import wait_for_log  # noqa: E402
 from winetest import PtyPair, Simulator, WineEnv  # noqa: E402
 
 
+BAUD_RATES = [110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000,
+              230400, 256000]
+
+
+def line_rate(env, index):
+    env.reg_add(r"HKCU\SOFTWARE\Brightloom\MVR Server\ComPort", "BaudRate", index)
+    rate = BAUD_RATES[index]
+    print("line %d baud: a 260-byte frame takes %.1f ms, a command %.2f ms"
+          % (rate, 2600000.0 / rate, 30000.0 / rate), flush=True)
+
+
 def win_path(path):
     return "Z:" + path.replace("/", "\\")
 
@@ -194,6 +205,10 @@ def main():
     ap.add_argument("--sim", default="", help="options for the device simulator, e.g. \"--split 5\"")
     ap.add_argument("--freeze", default="0:0",
                     help="MS:SECONDS: the whole test bed stops for MS every SECONDS (a busy machine)")
+    ap.add_argument("--baud", type=int, default=15,
+                    help="the port's baud rate index for the bursting rounds (15: 256000)")
+    ap.add_argument("--light-baud", type=int, default=11,
+                    help="the baud rate index for the light client's rounds (11: 57600, the default)")
     ap.add_argument("--skip-light", action="store_true")
     args = ap.parse_args()
     env = WineEnv()
@@ -202,6 +217,7 @@ def main():
     env.reset_settings()
     env.wine([server, "/regserver"], timeout=60)
     print("server: %s" % server, flush=True)
+    line_rate(env, args.baud)
 
     totals = {}
     kinds = args.kinds.split(",")
@@ -235,6 +251,7 @@ def main():
 
     if args.skip_light:
         return
+    line_rate(env, args.light_baud)
     idle, _, _ = light_round(env, args.light_count, args.light_interval, False, args.blocks)
     loaded, blost, brefused = light_round(env, args.light_count, args.light_interval, True, args.blocks)
     print("light client round trip (SendSPaket -> Receive, ms), idle vs beside 9 x %d bursting blocks:"
