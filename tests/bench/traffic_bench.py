@@ -17,19 +17,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
-from wine_bench import wait_for_log  # noqa: E402
+from wine_bench import line_rate, wait_for_log  # noqa: E402
 from winetest import PtyPair, Simulator, WineEnv  # noqa: E402
-
-
-BAUD_RATES = [110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000,
-              230400, 256000]
-
-
-def line_rate(env, index):
-    env.reg_add(r"HKCU\SOFTWARE\Brightloom\MVR Server\ComPort", "BaudRate", index)
-    rate = BAUD_RATES[index]
-    print("line %d baud: a 260-byte frame takes %.1f ms, a command %.2f ms"
-          % (rate, 2600000.0 / rate, 30000.0 / rate), flush=True)
 
 
 def win_path(path):

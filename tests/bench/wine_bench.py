@@ -30,6 +30,17 @@ def figure(out, key):
     return (float(m.group(1)), float(m.group(2))) if m else (float("nan"), float("nan"))
 
 
+BAUD_RATES = [110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000,
+              230400, 256000]
+
+
+def line_rate(env, index):
+    env.reg_add(r"HKCU\SOFTWARE\Brightloom\MVR Server\ComPort", "BaudRate", index)
+    rate = BAUD_RATES[index]
+    print("line %d baud: a 260-byte frame takes %.1f ms, a command %.2f ms"
+          % (rate, 2600000.0 / rate, 30000.0 / rate), flush=True)
+
+
 def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
@@ -56,6 +67,8 @@ def main():
     env.ensure_prefix()
     server = os.path.abspath(args.server) if args.server else env.exe("app/MVRServ.exe")
     env.reset_settings()
+    # Frames go at the line's pace: the fastest rate, so that the figures are the server's.
+    line_rate(env, 15)
     env.wine([server, "/regserver"], timeout=60)
     results = []
 
