@@ -3,13 +3,13 @@
 # 32-bit Wine (debootstrap minbase, then the packages of guest-packages.txt in a chroot),
 # turned into an ext4 disk image, plus Debian's guest kernel and initrd to boot it directly.
 # Rebuilds only when the package list or the image scripts changed (their hash is stored
-# with the image). Needs root, debootstrap and e2fsprogs; packages come from Debian's mirror.
+# with the image). Needs root, debootstrap and e2fsprogs. Packages come from the archives this
+# machine's apt uses for Debian 12 (scripts/apt-source.sh), or MVR_DEBIAN_MIRROR and
+# MVR_DEBIAN_SECURITY.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
 OUT=${MVR_VM_DIR:-$ROOT/build/vm}
-MIRROR=${MVR_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-SECURITY=${MVR_DEBIAN_SECURITY:-http://deb.debian.org/debian-security}
 SUITE=bookworm
 IMAGE_SIZE=4G
 
@@ -18,6 +18,13 @@ if [ -f "$OUT/guest.img" ] && [ "$(cat "$OUT/image.sha256" 2>/dev/null)" = "$sta
   echo "vm image: up to date ($OUT)"
   exit 0
 fi
+
+# "URI KEY" of the machine's first entry for a suite; KEY "-" when it names no key file.
+archive() { scripts/apt-source.sh deb "$1" | head -1; }
+read -r MIRROR KEY <<<"${MVR_DEBIAN_MIRROR:-$(archive $SUITE)}" || true
+[ -n "$MIRROR" ] || { echo "vm image: no apt source for $SUITE in /etc/apt; set MVR_DEBIAN_MIRROR"; exit 1; }
+read -r UPDATES UPDATES_KEY <<<"${MVR_DEBIAN_MIRROR:-$(archive $SUITE-updates)}" || true
+read -r SECURITY SECURITY_KEY <<<"${MVR_DEBIAN_SECURITY:-$(archive $SUITE-security)}" || true
 
 mapfile -t packages < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' tests/vm/guest-packages.txt | grep -v '^$')
 mkdir -p "$OUT"
@@ -32,18 +39,29 @@ trap cleanup EXIT
 
 t0=$(date +%s)
 echo "vm image: debootstrap $SUITE (minbase) from $MIRROR"
-debootstrap --variant=minbase --arch=amd64 "$SUITE" "$target" "$MIRROR" > "$work/debootstrap.log" 2>&1 ||
+# A mirror that signs with a key of its own: debootstrap checks with that key, and so does the guest.
+keyring=()
+[ -f "${KEY:--}" ] && keyring=(--keyring="$KEY")
+debootstrap --variant=minbase --arch=amd64 "${keyring[@]}" "$SUITE" "$target" "$MIRROR" > "$work/debootstrap.log" 2>&1 ||
   { tail -30 "$work/debootstrap.log"; exit 1; }
 
 for fs in proc sys dev dev/pts; do
   mount --bind "/$fs" "$target/$fs"
   mounted+=("$target/$fs")
 done
-cat > "$target/etc/apt/sources.list" <<EOF
-deb $MIRROR $SUITE main
-deb $MIRROR $SUITE-updates main
-deb $SECURITY $SUITE-security main
-EOF
+entry() {  # URI SUITE KEY
+  local opts=""
+  if [ -f "${3:--}" ]; then
+    [ -e "$target$3" ] || install -D -m 644 "$3" "$target$3"
+    opts="[signed-by=$3] "
+  fi
+  echo "deb $opts$1 $2 main"
+}
+{
+  entry "$MIRROR" "$SUITE" "${KEY:-}"
+  [ -z "${UPDATES:-}" ] || entry "$UPDATES" "$SUITE-updates" "${UPDATES_KEY:-}"
+  [ -z "${SECURITY:-}" ] || entry "$SECURITY" "$SUITE-security" "${SECURITY_KEY:-}"
+} > "$target/etc/apt/sources.list"
 # The kernel package must not try to find a boot loader or the root disk of the chroot.
 mkdir -p "$target/etc/initramfs-tools/conf.d"
 echo "MODULES=most" > "$target/etc/initramfs-tools/conf.d/mvr"
