@@ -175,8 +175,11 @@ def main():
                 text += program_logs(args.state, t0)
             if rc == 124:
                 text += "\nwin32 set: time limit of %d s reached\n" % args.test_timeout
-            # Whatever a failed test left running must not spoil the next one.
+            # Whatever a failed test left must not spoil the next one: what runs, and the class
+            # object of a server it killed, which Wine's COM service would go on handing out.
             env.end_all(timeout=20)
+            if rc != 0:
+                env.restart_server()
             took = time.time() - t0
             text += "win32 set: %s took %.0f s\n" % (name, took)
             write_result(results, name, rc, text)
