@@ -358,8 +358,11 @@ int main(int argc, char** argv) {
   }
 
   // A mouse move waits for the shown window (a hidden one gets no move) but takes a hidden one
-  // at the end of the wait; the wait scales for slow machines like the tests'.
-  HWND win = cmd == "mouse" ? Resolve(arg(2), Scaled(5000), true) : nullptr;
+  // at the end of the wait. A program that is still starting has no window yet: the move
+  // waits for it to be made, which may take long, then for it to be shown, which follows at
+  // once. The waits scale for slow machines like the tests'.
+  HWND win = nullptr;
+  if (cmd == "mouse" && Resolve(arg(2), Scaled(30000))) win = Resolve(arg(2), Scaled(5000), true);
   if (!win) win = Resolve(arg(2), cmd == "mouse" ? 0 : Scaled(5000));
   if (!win) return Fail("window", arg(2));
 
