@@ -97,8 +97,8 @@ def declined_end_keeps_running(env, ui):
             icon_back = ui.wait(lambda: prog.proc.poll() is not None or ui.tray_icon(MAIN), 5)
             check(prog.proc.poll() is None, "declined: the program keeps running")
             check(icon_back, "the icon is back")
-            before = int(ui.text(MAIN, "RXLabel"))
-            check(ui.wait(lambda: int(ui.text(MAIN, "RXLabel")) > before, 5), "the port is open again and receives")
+            before, after = ui.counter_rises(MAIN, "RXLabel")
+            check(after > before, "the port is open again and receives (%d -> %d)" % (before, after))
             got_before = last_count(client)
             check(ui.wait(lambda: last_count(client) > got_before, 5),
                   "the client's channel survived the declined end: Receive events go on (%d -> %d, %s)"

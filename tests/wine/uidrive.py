@@ -96,6 +96,19 @@ class Ui:
             raise Failure("no window %r" % win)
         return found
 
+    def counter_rises(self, win, ctrl, before=None, timeout=5.0):
+        """Waits for a counter to pass before (default: the value it shows now); returns
+        (before, the value last seen)."""
+        if before is None:
+            before = int(self.text(win, ctrl))
+        seen = [before]
+
+        def risen():
+            seen[0] = int(self.text(win, ctrl))
+            return seen[0] > before
+        self.wait(risen, timeout)
+        return before, seen[0]
+
     def wait(self, cond, timeout=10.0, step=0.2):
         """Polls cond until it holds; timeout is scaled for slow machines."""
         deadline = time.time() + scaled(timeout)
