@@ -25,6 +25,11 @@ read -r MIRROR KEY <<<"${MVR_DEBIAN_MIRROR:-$(archive $SUITE)}" || true
 [ -n "$MIRROR" ] || { echo "vm image: no apt source for $SUITE in /etc/apt; set MVR_DEBIAN_MIRROR"; exit 1; }
 read -r UPDATES UPDATES_KEY <<<"${MVR_DEBIAN_MIRROR:-$(archive $SUITE-updates)}" || true
 read -r SECURITY SECURITY_KEY <<<"${MVR_DEBIAN_SECURITY:-$(archive $SUITE-security)}" || true
+# A proxy the machine's apt is configured with: debootstrap and the guest's apt read it from here.
+if [ -z "${http_proxy:-}" ]; then
+  eval "$(apt-config shell http_proxy Acquire::http::Proxy)"
+  if [ -n "${http_proxy:-}" ]; then export http_proxy; fi
+fi
 
 mapfile -t packages < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' tests/vm/guest-packages.txt | grep -v '^$')
 mkdir -p "$OUT"
