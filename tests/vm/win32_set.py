@@ -106,6 +106,18 @@ def program_logs(state, since):
     return text
 
 
+def still_running(env):
+    """The prefix's programs a failed test left running (a server its client gave up on, say)."""
+    lines = []
+    for pid in env.programs():
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                lines.append(f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip())
+        except OSError:
+            pass
+    return "--- still running ---\n%s\n" % "\n".join(lines) if lines else ""
+
+
 def write_result(results, name, rc, text):
     with open(os.path.join(results, name + ".log"), "w") as f:
         f.write(text)
@@ -172,7 +184,7 @@ def main():
                     rc = 124
             text = open(log, "rb").read().decode("utf-8", "replace")
             if rc != 0:
-                text += program_logs(args.state, t0)
+                text += program_logs(args.state, t0) + still_running(env)
             if rc == 124:
                 text += "\nwin32 set: time limit of %d s reached\n" % args.test_timeout
             # Whatever a failed test left must not spoil the next one: what runs, and the class
