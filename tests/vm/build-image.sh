@@ -2,10 +2,10 @@
 # Builds the test guest into build/vm/: a Debian 12 amd64 system with i386 multiarch and
 # 32-bit Wine (debootstrap minbase, then the packages of guest-packages.txt in a chroot),
 # turned into an ext4 disk image, plus Debian's guest kernel and initrd to boot it directly.
-# Rebuilds only when the package list or the image scripts changed (their hash is stored
-# with the image). Needs root, debootstrap and e2fsprogs. Packages come from the archives this
-# machine's apt uses for Debian 12 (scripts/apt-source.sh), or MVR_DEBIAN_MIRROR and
-# MVR_DEBIAN_SECURITY.
+# Rebuilds only when the package list, the guest's init script or this script's commands
+# changed (their hash is stored with the image). Needs root, debootstrap and e2fsprogs.
+# Packages come from the archives this machine's apt uses for Debian 12
+# (scripts/apt-source.sh), or MVR_DEBIAN_MIRROR and MVR_DEBIAN_SECURITY.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
@@ -13,7 +13,12 @@ OUT=${MVR_VM_DIR:-$ROOT/build/vm}
 SUITE=bookworm
 IMAGE_SIZE=4G
 
-stamp=$(cat tests/vm/guest-packages.txt tests/vm/guest-init.sh tests/vm/build-image.sh | sha256sum | cut -d' ' -f1)
+mapfile -t packages < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' tests/vm/guest-packages.txt | grep -v '^$')
+# What makes the image: the packages, the guest's init script, and this script's commands.
+# Comments and blank lines here change nothing in the image, nor does where packages come
+# from (scripts/apt-source.sh), so neither rebuilds it.
+stamp=$({ printf '%s\n' "${packages[@]}"; cat tests/vm/guest-init.sh
+          grep -v -e '^[[:space:]]*#' -e '^[[:space:]]*$' tests/vm/build-image.sh; } | sha256sum | cut -d' ' -f1)
 if [ -f "$OUT/guest.img" ] && [ "$(cat "$OUT/image.sha256" 2>/dev/null)" = "$stamp" ]; then
   echo "vm image: up to date ($OUT)"
   exit 0
@@ -31,7 +36,6 @@ if [ -z "${http_proxy:-}" ]; then
   if [ -n "${http_proxy:-}" ]; then export http_proxy; fi
 fi
 
-mapfile -t packages < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' tests/vm/guest-packages.txt | grep -v '^$')
 mkdir -p "$OUT"
 work=$(mktemp -d "$OUT/rootfs.XXXXXX")
 target=$work/root
