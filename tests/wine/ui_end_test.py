@@ -59,12 +59,12 @@ def end_while_dialog_up(env, ui):
             ui.ok("toolclick", MAIN, "ConSetupBtn")
             check(dialog_shown(ui), "%s: the port dialog is up" % how)
             env.reset_settings()  # whatever is stored now was written by the end
-            t0 = time.time()
             if how == "menu":
                 ui.ok("tray", MAIN, RBUTTONDOWN)
                 ui.ok("menu", "&Beenden")
             else:
                 ui.ok("post", MAIN, WM_CLOSE)
+            t0 = time.time()  # the request is made: the driver's own start is not the program's end
             ends_normally(env, ui, prog, t0, "%s with the dialog up" % how)
 
     # From a client's ShowSerialConnectionDlg: the object is alive, so the server asks first.
@@ -80,8 +80,8 @@ def end_while_dialog_up(env, ui):
             env.reset_settings()
             ui.ok("tray", MAIN, RBUTTONDOWN)
             ui.ok("menu", "&Beenden")
-            t0 = time.time()
             ui.box("Warnung des COM-Servers", "&Ja")
+            t0 = time.time()
             ends_normally(env, ui, prog, t0, "close during the client's dialog")
         finally:
             client.stop()

@@ -37,7 +37,9 @@ class Ui:
             raise Failure("uidriver %s failed (%s): %s" % (" ".join(map(str, args)), rc, out.strip()))
         return out
 
-    def find(self, win, timeout_ms=10000):
+    def find(self, win, timeout_ms=30000):
+        """The window's handle as "#n", or None; by default as long as a program just started
+        may take to make its window."""
         rc, out = self.run("find", win, int(scaled(timeout_ms)))
         return out.split()[0] if rc == 0 else None
 
