@@ -9,16 +9,25 @@ PACKAGES=(
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick socat python3 dpkg-dev nsis
 )
 
-# libjpeg-turbo is cross-built for Windows from Debian's source package (scripts/build-libjpeg.sh).
+# libjpeg-turbo is cross-built for Windows from Debian's source package (scripts/build-libjpeg.sh):
+# a deb-src entry for the archive this machine's packages already come from, unless it has one.
+HERE=$(cd "$(dirname "$0")" && pwd)
 SRC_LIST=/etc/apt/sources.list.d/mvr-deb-src.sources
-if [ ! -f "$SRC_LIST" ]; then
-  cat >"$SRC_LIST" <<'SOURCES'
-Types: deb-src
-URIs: http://deb.debian.org/debian
+if [ -z "$("$HERE/apt-source.sh" deb-src bookworm "$SRC_LIST")" ]; then
+  read -r uri key < <("$HERE/apt-source.sh" deb bookworm) ||
+    { echo "setup: no apt source for Debian 12 (bookworm) in /etc/apt" >&2; exit 1; }
+  entry="Types: deb-src
+URIs: $uri
 Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
+Components: main"
+  # The same key as the packages' entry: a mirror of its own may sign with its own.
+  if [ "$key" != - ]; then entry+=$'\n'"Signed-By: $key"; fi
+  if [ "$(cat "$SRC_LIST" 2>/dev/null)" != "$entry" ]; then
+    printf '%s\n' "$entry" >"$SRC_LIST"
+    apt_update_needed=1
+  fi
+elif [ -f "$SRC_LIST" ]; then
+  rm "$SRC_LIST"  # the machine has its own entry now
   apt_update_needed=1
 fi
 
@@ -44,7 +53,6 @@ echo "setup: all packages present"
 
 # Machines that cannot execute 32-bit x86 code run the shipped 32-bit program's tests in an
 # emulated guest (tests/vm/): qemu, debootstrap and the guest image, built once into build/vm.
-HERE=$(cd "$(dirname "$0")" && pwd)
 if [ "$("$HERE/wine-arch.sh")" = win64 ] || [ "${MVR_VM_TESTS:-}" = 1 ]; then
   for p in qemu-system-x86 debootstrap; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -2,24 +2,40 @@
 # Builds the test guest into build/vm/: a Debian 12 amd64 system with i386 multiarch and
 # 32-bit Wine (debootstrap minbase, then the packages of guest-packages.txt in a chroot),
 # turned into an ext4 disk image, plus Debian's guest kernel and initrd to boot it directly.
-# Rebuilds only when the package list or the image scripts changed (their hash is stored
-# with the image). Needs root, debootstrap and e2fsprogs; packages come from Debian's mirror.
+# Rebuilds only when the package list, the guest's init script or this script's commands
+# changed (their hash is stored with the image). Needs root, debootstrap and e2fsprogs.
+# Packages come from the archives this machine's apt uses for Debian 12
+# (scripts/apt-source.sh), or MVR_DEBIAN_MIRROR and MVR_DEBIAN_SECURITY.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
 OUT=${MVR_VM_DIR:-$ROOT/build/vm}
-MIRROR=${MVR_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-SECURITY=${MVR_DEBIAN_SECURITY:-http://deb.debian.org/debian-security}
 SUITE=bookworm
 IMAGE_SIZE=4G
 
-stamp=$(cat tests/vm/guest-packages.txt tests/vm/guest-init.sh tests/vm/build-image.sh | sha256sum | cut -d' ' -f1)
+mapfile -t packages < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' tests/vm/guest-packages.txt | grep -v '^$')
+# What makes the image: the packages, the guest's init script, and this script's commands.
+# Comments and blank lines here change nothing in the image, nor does where packages come
+# from (scripts/apt-source.sh), so neither rebuilds it.
+stamp=$({ printf '%s\n' "${packages[@]}"; cat tests/vm/guest-init.sh
+          grep -v -e '^[[:space:]]*#' -e '^[[:space:]]*$' tests/vm/build-image.sh; } | sha256sum | cut -d' ' -f1)
 if [ -f "$OUT/guest.img" ] && [ "$(cat "$OUT/image.sha256" 2>/dev/null)" = "$stamp" ]; then
   echo "vm image: up to date ($OUT)"
   exit 0
 fi
 
-mapfile -t packages < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' tests/vm/guest-packages.txt | grep -v '^$')
+# "URI KEY" of the machine's first entry for a suite; KEY "-" when it names no key file.
+archive() { scripts/apt-source.sh deb "$1" | head -1; }
+read -r MIRROR KEY <<<"${MVR_DEBIAN_MIRROR:-$(archive $SUITE)}" || true
+[ -n "$MIRROR" ] || { echo "vm image: no apt source for $SUITE in /etc/apt; set MVR_DEBIAN_MIRROR"; exit 1; }
+read -r UPDATES UPDATES_KEY <<<"${MVR_DEBIAN_MIRROR:-$(archive $SUITE-updates)}" || true
+read -r SECURITY SECURITY_KEY <<<"${MVR_DEBIAN_SECURITY:-$(archive $SUITE-security)}" || true
+# A proxy the machine's apt is configured with: debootstrap and the guest's apt read it from here.
+if [ -z "${http_proxy:-}" ]; then
+  eval "$(apt-config shell http_proxy Acquire::http::Proxy)"
+  if [ -n "${http_proxy:-}" ]; then export http_proxy; fi
+fi
+
 mkdir -p "$OUT"
 work=$(mktemp -d "$OUT/rootfs.XXXXXX")
 target=$work/root
@@ -32,18 +48,29 @@ trap cleanup EXIT
 
 t0=$(date +%s)
 echo "vm image: debootstrap $SUITE (minbase) from $MIRROR"
-debootstrap --variant=minbase --arch=amd64 "$SUITE" "$target" "$MIRROR" > "$work/debootstrap.log" 2>&1 ||
+# A mirror that signs with a key of its own: debootstrap checks with that key, and so does the guest.
+keyring=()
+[ -f "${KEY:--}" ] && keyring=(--keyring="$KEY")
+debootstrap --variant=minbase --arch=amd64 "${keyring[@]}" "$SUITE" "$target" "$MIRROR" > "$work/debootstrap.log" 2>&1 ||
   { tail -30 "$work/debootstrap.log"; exit 1; }
 
 for fs in proc sys dev dev/pts; do
   mount --bind "/$fs" "$target/$fs"
   mounted+=("$target/$fs")
 done
-cat > "$target/etc/apt/sources.list" <<EOF
-deb $MIRROR $SUITE main
-deb $MIRROR $SUITE-updates main
-deb $SECURITY $SUITE-security main
-EOF
+entry() {  # URI SUITE KEY
+  local opts=""
+  if [ -f "${3:--}" ]; then
+    [ -e "$target$3" ] || install -D -m 644 "$3" "$target$3"
+    opts="[signed-by=$3] "
+  fi
+  echo "deb $opts$1 $2 main"
+}
+{
+  entry "$MIRROR" "$SUITE" "${KEY:-}"
+  [ -z "${UPDATES:-}" ] || entry "$UPDATES" "$SUITE-updates" "${UPDATES_KEY:-}"
+  [ -z "${SECURITY:-}" ] || entry "$SECURITY" "$SUITE-security" "${SECURITY_KEY:-}"
+} > "$target/etc/apt/sources.list"
 # The kernel package must not try to find a boot loader or the root disk of the chroot.
 mkdir -p "$target/etc/initramfs-tools/conf.d"
 echo "MODULES=most" > "$target/etc/initramfs-tools/conf.d/mvr"

@@ -5,7 +5,7 @@ this project folder shared at /mnt/project, and the command started there. Print
 command's output as it comes and exits with its exit code; 124 when the time limit ends the
 machine, 125 when the guest never ran the command.
 
-    tests/vm/vmrun.py [--timeout SEC] [--env NAME=VALUE]... -- COMMAND [ARG]...
+    tests/vm/vmrun.py [--timeout SEC] [--quiet-limit SEC] [--env NAME=VALUE]... -- COMMAND [ARG]...
 
 The disk is opened with snapshot=on: every run starts from the image as built, and what the
 command writes outside the shared folder is gone afterwards.
@@ -50,12 +50,13 @@ class Tail:
         self.rest = b""
 
     def poll(self, final=False):
+        """Prints what came; returns whether anything did."""
         try:
             with open(self.path, "rb") as f:
                 f.seek(self.pos)
                 data = f.read()
         except FileNotFoundError:
-            return
+            return False
         self.pos += len(data)
         data = self.rest + data
         lines = data.split(b"\n")
@@ -63,9 +64,10 @@ class Tail:
         for line in lines if not final else [l for l in lines if l]:
             sys.stdout.write(line.decode("utf-8", "replace") + "\n")
         sys.stdout.flush()
+        return bool(data)
 
 
-def run(command, env_vars, timeout, vm_dir, keep=False):
+def run(command, env_vars, timeout, vm_dir, keep=False, quiet_limit=None):
     for name in ("vmlinuz", "initrd.img", "guest.img"):
         if not os.path.exists(os.path.join(vm_dir, name)):
             print("vmrun: no guest image in %s: run scripts/setup.sh (it calls tests/vm/build-image.sh)" % vm_dir)
@@ -94,19 +96,25 @@ def run(command, env_vars, timeout, vm_dir, keep=False):
     qemu = subprocess.Popen(qemu_command(vm_dir, run_rel, console), stdin=subprocess.DEVNULL,
                             stdout=open(os.path.join(run_dir, "qemu.log"), "wb"), stderr=subprocess.STDOUT)
     tail = Tail(out_path)
-    timed_out = False
+    stopped = None
+    last_output = t0
     while qemu.poll() is None:
-        if time.time() - t0 > timeout:
-            timed_out = True
+        now = time.time()
+        if tail.poll():
+            last_output = now
+        if now - t0 > timeout:
+            stopped = "time limit of %d s reached" % timeout
+        elif quiet_limit and now - last_output > quiet_limit:
+            stopped = "no output for %d s" % quiet_limit
+        if stopped:
             qemu.kill()
             qemu.wait()
             break
-        tail.poll()
         time.sleep(0.5)
     tail.poll(final=True)
     took = time.time() - t0
-    if timed_out:
-        print("vmrun: time limit of %d s reached, machine stopped" % timeout)
+    if stopped:
+        print("vmrun: %s, machine stopped" % stopped)
         rc = 124
     elif os.path.exists(rc_path):
         rc = int(open(rc_path).read().strip() or 125)
@@ -128,6 +136,7 @@ def run(command, env_vars, timeout, vm_dir, keep=False):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--timeout", type=float, default=1800, help="seconds before the machine is stopped")
+    ap.add_argument("--quiet-limit", type=float, help="stop the machine when the command prints nothing this long")
     ap.add_argument("--env", action="append", default=[], metavar="NAME=VALUE", help="set in the guest")
     ap.add_argument("--vm-dir", default=os.path.join(ROOT, "build", "vm"))
     ap.add_argument("--keep", action="store_true", help="keep the run's folder even when it passed")
@@ -137,7 +146,7 @@ def main():
     if not command:
         ap.error("no command")
     env_vars = [tuple(e.split("=", 1)) for e in args.env]
-    sys.exit(run(command, env_vars, args.timeout, os.path.abspath(args.vm_dir), args.keep))
+    sys.exit(run(command, env_vars, args.timeout, os.path.abspath(args.vm_dir), args.keep, args.quiet_limit))
 
 
 if __name__ == "__main__":

@@ -106,6 +106,39 @@ def program_logs(state, since):
     return text
 
 
+def still_running(env):
+    """The prefix's programs a failed test left running (a server its client gave up on, say)."""
+    lines = []
+    for pid in env.programs():
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                lines.append(f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip())
+        except OSError:
+            pass
+    return "--- still running ---\n%s\n" % "\n".join(lines) if lines else ""
+
+
+def run_test(cmd, log, quiet_limit, limit):
+    """Runs one test with its output in log. A test prints a line for every check, so one that
+    prints nothing for quiet_limit seconds is stuck, however slow the machine: it is stopped
+    then, or at limit in any case. Returns the exit code (124 when stopped) and why it stopped."""
+    with open(log, "wb") as f:
+        p = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT)
+    start = last_output = time.time()
+    size = 0
+    while p.poll() is None:
+        now = time.time()
+        if os.path.getsize(log) != size:
+            size, last_output = os.path.getsize(log), now
+        if now - last_output > quiet_limit or now - start > limit:
+            p.kill()
+            p.wait()
+            why = "no output for %d s" % quiet_limit if now - last_output > quiet_limit else "%d s" % limit
+            return 124, "\nwin32 set: stopped after %s\n" % why
+        time.sleep(1)
+    return p.returncode, ""
+
+
 def write_result(results, name, rc, text):
     with open(os.path.join(results, name + ".log"), "w") as f:
         f.write(text)
@@ -119,7 +152,8 @@ def main():
     ap.add_argument("--results", help="folder for <name>.log and <name>.rc")
     ap.add_argument("--state", help="folder for the prefix, ptys and logs (not shared)")
     ap.add_argument("--build", default=os.path.join(ROOT, "build"), help="holds win32/ and host/")
-    ap.add_argument("--test-timeout", type=float, default=900)
+    ap.add_argument("--quiet-limit", type=float, default=900, help="stop a test that prints nothing this long")
+    ap.add_argument("--test-timeout", type=float, default=2400, help="stop a test that runs this long")
     ap.add_argument("--prefix-cache", help="tar file to keep the made prefix in for later runs")
     ap.add_argument("--local-copy", action="store_true", help="run copies of the programs in --state")
     ap.add_argument("only", nargs="*", help="names of tests to run (default: all)")
@@ -162,21 +196,15 @@ def main():
             cmd = [sys.executable, os.path.join(ROOT, "tests", "wine", script),
                    "--build", args.state, "--win32", win32_dir, "--host", host_dir]
             log = os.path.join(args.state, name + ".out")
-            with open(log, "wb") as f:
-                p = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT)
-                try:
-                    rc = p.wait(timeout=args.test_timeout)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
-                    rc = 124
-            text = open(log, "rb").read().decode("utf-8", "replace")
+            rc, stopped = run_test(cmd, log, args.quiet_limit, args.test_timeout)
+            text = open(log, "rb").read().decode("utf-8", "replace") + stopped
             if rc != 0:
-                text += program_logs(args.state, t0)
-            if rc == 124:
-                text += "\nwin32 set: time limit of %d s reached\n" % args.test_timeout
-            # Whatever a failed test left running must not spoil the next one.
+                text += program_logs(args.state, t0) + still_running(env)
+            # Whatever a failed test left must not spoil the next one: what runs, and the class
+            # object of a server it killed, which Wine's COM service would go on handing out.
             env.end_all(timeout=20)
+            if rc != 0:
+                env.restart_server()
             took = time.time() - t0
             text += "win32 set: %s took %.0f s\n" % (name, took)
             write_result(results, name, rc, text)

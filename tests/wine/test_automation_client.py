@@ -143,7 +143,7 @@ def test(env):
     with PtyPair(env) as pty, Simulator(env, pty):
         t0 = time.time()
         run_client(env, "closebox")
-        check(time.time() - t0 < 30, "closing with the warning box took %.1f s" % (time.time() - t0))
+        check(time.time() - t0 < scaled(30), "closing with the warning box took %.1f s" % (time.time() - t0))
         env.end_all()
 
     rc, out = env.wine([server, "/unregserver"], timeout=60)

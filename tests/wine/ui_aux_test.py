@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import time
 
-from uidrive import SETTINGS_KEY, Failure, Program, Ui, check, profile_path, read_section, reset_settings
+from uidrive import SETTINGS_KEY, Failure, Program, Ui, check, profile_path, read_section, reset_settings, scaled
 from winetest import ROOT, main_wrapper
 
 MAIN = "MVR Server|TMVRServMainFm"
@@ -166,9 +166,7 @@ def about_box_and_views(env, ui):
         check(bar[0] > 180 and bar[1] > 120 and bar[2] < 100, "logo bar pixel %s is yellow" % (bar,))
 
         # The link goes on while the box is open.
-        before = int(ui.text(MAIN, "RXLabel"))
-        time.sleep(1.5)
-        after = int(ui.text(MAIN, "RXLabel"))
+        before, after = ui.counter_rises(MAIN, "RXLabel")
         check(after > before, "frames are received while the about box is shown (%d -> %d)" % (before, after))
 
         # Icon: the log with its start line only, and nothing added to it.
@@ -292,9 +290,7 @@ def viewer_menu(env, ui, screen, title):
         ui.ok("menu", index)
         check(ui.wait(lambda: ui.find(caption + "|#32770", 500) and ui.visible(caption + "|#32770"), 10),
               "%s opens the platform's dialog" % caption)
-        before = int(ui.text(MAIN, "RXLabel"))
-        time.sleep(1.5)
-        after = int(ui.text(MAIN, "RXLabel"))
+        before, after = ui.counter_rises(MAIN, "RXLabel")
         check(after > before, "frames are received while the %s dialog is open (%d -> %d)" % (caption, before, after))
         ui.box(caption, button)
         check(ui.wait(lambda: not ui.find(caption + "|#32770", 300), 5), "%s closes with %s" % (caption, button))
@@ -344,7 +340,7 @@ def unwritable_profile(env, ui):
             ui.ok("move", MAIN, 300, 200)
             ui.ok("syscommand", MAIN, SC_CLOSE)
             texts = []
-            deadline = time.time() + 30
+            deadline = time.time() + scaled(30)
             while prog.proc.poll() is None and time.time() < deadline:
                 rc, out = ui.run("box", "Fehler", "OK", 2000)
                 if rc == 0:

@@ -1,11 +1,10 @@
 """The program's end under Wine: told to end while the port dialog is up (from "Config" and
 from a client's ShowSerialConnectionDlg), "Nein" to the retry question with a client alive,
 and the end of the session."""
-import os
-import tempfile
 import time
 
-from uidrive import (SETTINGS_KEY, Program, Ui, check, program_exe, read_section, reset_settings, scaled)
+from uidrive import (SETTINGS_KEY, Program, ScriptClient, Ui, check, program_exe, read_section, reset_settings,
+                     scaled)
 from winetest import main_wrapper
 
 MAIN = "MVR Server|TMVRServMainFm"
@@ -44,40 +43,9 @@ def ends_normally(env, ui, prog, started, what, limit=5.0):
           "%s: position and serial settings written %s %s" % (what, pos, port))
 
 
-class Client:
-    """A VBScript client in its own process that holds an object; it may open the port
-    dialog and reports HasSerialConnection every 250 ms."""
-
-    def __init__(self, env, name, show_dialog=False):
-        self.env = env
-        self.work = tempfile.mkdtemp(prefix="ui-end-")
-        self.out = os.path.join(self.work, "out.txt")
-        script = os.path.join(self.work, name + ".vbs")
-        with open(script, "w") as f:
-            f.write('Set o = WScript.CreateObject("MVR_Server.MVR_AutoServ", "mvr_")\n'
-                    'WScript.Echo "created"\n')
-            if show_dialog:
-                f.write('o.ShowSerialConnectionDlg\nWScript.Echo "dialog returned"\n')
-            f.write('For i = 1 To 200\n  WScript.Echo "conn " & CInt(o.HasSerialConnection)\n'
-                    '  WScript.Sleep 250\nNext\n')
-        host = env.exe(os.path.join("tools", "win32", "scripthost", "mvrscript.exe"))
-        self.proc = env.start([host, "Z:" + script.replace("/", "\\")], self.out)
-
-    def lines(self):
-        with open(self.out, errors="replace") as f:
-            return [line.strip() for line in f]
-
-    def has(self, text):
-        return text in self.lines()
-
-    def last_conn(self):
-        conns = [line for line in self.lines() if line.startswith("conn ")]
-        return conns[-1] if conns else None
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-        self.proc.wait()
+def holding_client(env, name, then=""):
+    """A client that holds an object and reports HasSerialConnection every 250 ms ("conn -1")."""
+    return ScriptClient(env, name, then=then, report='"conn " & CInt(o.HasSerialConnection)')
 
 
 def end_while_dialog_up(env, ui):
@@ -91,12 +59,12 @@ def end_while_dialog_up(env, ui):
             ui.ok("toolclick", MAIN, "ConSetupBtn")
             check(dialog_shown(ui), "%s: the port dialog is up" % how)
             env.reset_settings()  # whatever is stored now was written by the end
-            t0 = time.time()
             if how == "menu":
                 ui.ok("tray", MAIN, RBUTTONDOWN)
                 ui.ok("menu", "&Beenden")
             else:
                 ui.ok("post", MAIN, WM_CLOSE)
+            t0 = time.time()  # the request is made: the driver's own start is not the program's end
             ends_normally(env, ui, prog, t0, "%s with the dialog up" % how)
 
     # From a client's ShowSerialConnectionDlg: the object is alive, so the server asks first.
@@ -105,15 +73,15 @@ def end_while_dialog_up(env, ui):
     with Program(env, "end-client") as prog:
         ui.find(MAIN)
         ui.ok("mouse", MAIN, 165, 112)
-        client = Client(env, "dialog", show_dialog=True)
+        client = holding_client(env, "dialog", then='o.ShowSerialConnectionDlg\nWScript.Echo "dialog returned"\n')
         try:
-            check(ui.wait(lambda: client.has("created"), 20), "the client holds an object")
+            check(ui.wait(lambda: client.has("created"), 20), "the client holds an object (%s)" % client.state())
             check(dialog_shown(ui), "ShowSerialConnectionDlg shows the port dialog")
             env.reset_settings()
             ui.ok("tray", MAIN, RBUTTONDOWN)
             ui.ok("menu", "&Beenden")
-            t0 = time.time()
             ui.box("Warnung des COM-Servers", "&Ja")
+            t0 = time.time()
             ends_normally(env, ui, prog, t0, "close during the client's dialog")
         finally:
             client.stop()
@@ -128,9 +96,10 @@ def no_to_retry_with_client(env, ui):
     with Program(env, "end-retry") as prog:
         ui.find(MAIN)
         ui.ok("mouse", MAIN, 165, 112)
-        client = Client(env, "hold")
+        client = holding_client(env, "hold")
         try:
-            check(ui.wait(lambda: client.last_conn() == "conn -1", 20), "the client sees the port open")
+            check(ui.wait(lambda: client.last("conn ") == "conn -1", 20),
+                  "the client sees the port open (%s)" % client.state())
             ui.ok("toolclick", MAIN, "ConSetupBtn")
             check(dialog_shown(ui), "the port dialog is up")
             ui.ok("select", DLG, "PortBox", "Com2")
@@ -139,19 +108,20 @@ def no_to_retry_with_client(env, ui):
             ui.box("Information", "&Nein")
             text, buttons = ui.box("Warnung des COM-Servers", "&Nein")
             check(buttons == ["&Ja", "&Nein"], "\"Nein\" asks the server's warning first %s" % buttons)
-            time.sleep(1.5)
+            # The end took the icon away; declining puts it back as its last step.
+            icon_back = ui.wait(lambda: prog.proc.poll() is not None or ui.tray_icon(MAIN), 5)
             check(prog.proc.poll() is None, "declined: the program keeps running")
             check(not ui.visible(DLG), "the dialog is not shown again")
-            check(ui.wait(lambda: client.last_conn() == "conn 0", 5),
-                  "the client is told: HasSerialConnection false (%s)" % client.last_conn())
-            check(ui.ok("trayicon", MAIN).strip() == "1", "the icon is back")
+            check(ui.wait(lambda: client.last("conn ") == "conn 0", 5),
+                  "the client is told: HasSerialConnection false (%s)" % client.state())
+            check(icon_back, "the icon is back")
 
             # The port can be chosen again; then the end is asked once more and accepted.
             ui.ok("toolclick", MAIN, "ConSetupBtn")
             check(dialog_shown(ui), "the port dialog opens again")
             ui.ok("select", DLG, "PortBox", "Com1")
             ui.ok("click", DLG, "OKBtn")
-            check(ui.wait(lambda: client.last_conn() == "conn -1", 5), "COM1 open again")
+            check(ui.wait(lambda: client.last("conn ") == "conn -1", 5), "COM1 open again")
             ui.ok("toolclick", MAIN, "ConSetupBtn")
             check(dialog_shown(ui), "the port dialog is up")
             ui.ok("select", DLG, "PortBox", "Com2")
@@ -176,11 +146,11 @@ def session_end(env, ui):
         ui.find(MAIN)
         ui.ok("mouse", MAIN, 165, 112)
         ui.ok("move", MAIN, 300, 200)
-        check(ui.wait(lambda: ui.ok("trayicon", MAIN).strip() == "1", 5), "the icon is there")
+        check(ui.wait(lambda: ui.tray_icon(MAIN), 5), "the icon is there")
         ui.ok("untray", MAIN)
-        check(ui.ok("trayicon", MAIN).strip() == "0", "the shell lost the icon")
+        check(not ui.tray_icon(MAIN), "the shell lost the icon")
         ui.ok("broadcast", "TaskbarCreated")
-        check(ui.wait(lambda: ui.ok("trayicon", MAIN).strip() == "1", 5), "\"TaskbarCreated\" adds the icon again")
+        check(ui.wait(lambda: ui.tray_icon(MAIN), 5), "\"TaskbarCreated\" adds the icon again")
 
         answer = ui.ok("send", MAIN, WM_QUERYENDSESSION, 0, 0).split()
         check(answer[0] == "1", "the session may end (%s)" % answer)
@@ -197,9 +167,9 @@ def session_end(env, ui):
     with Program(env, "end-session-box") as prog:
         ui.find(MAIN)
         ui.ok("mouse", MAIN, 165, 112)
-        client = Client(env, "hold")
+        client = holding_client(env, "hold")
         try:
-            check(ui.wait(lambda: client.has("created"), 20), "the client holds an object")
+            check(ui.wait(lambda: client.has("created"), 20), "the client holds an object (%s)" % client.state())
             ui.ok("syscommand", MAIN, SC_CLOSE)
             ui.box("Warnung des COM-Servers")
             env.reset_settings()

@@ -1,10 +1,8 @@
 """Main window under Wine: counters after traffic, auto-hide, minimise/restore through the
 notification icon, the icon menu's "&Beenden", and the stored position pulled onto the screen."""
-import os
-import tempfile
 import time
 
-from uidrive import (SETTINGS_KEY, SM_CXSCREEN, Program, Ui, check, program_exe, read_section,
+from uidrive import (SETTINGS_KEY, SM_CXSCREEN, Program, ScriptClient, Ui, check, program_exe, read_section,
                      reset_settings, scaled)
 from winetest import main_wrapper
 
@@ -75,9 +73,9 @@ def mouse_move_and_position(env, ui):
     check(pos == {"Left": str(SM_CXSCREEN - width), "Top": "100"}, "the corrected position is stored %s" % pos)
 
 
-def last_count(path):
-    counts = [int(line.split()[1]) for line in open(path, errors="replace") if line.startswith("got ")]
-    return counts[-1] if counts else -1
+def last_count(client):
+    line = client.last("got ")
+    return int(line.split()[1]) if line else -1
 
 
 def declined_end_keeps_running(env, ui):
@@ -85,38 +83,31 @@ def declined_end_keeps_running(env, ui):
     running with the port open again and the icon back; accepting then ends it."""
     reset_settings(env)
     env.wine([program_exe(env), "/regserver"], timeout=60, check_rc=True)
-    work = tempfile.mkdtemp(prefix="ui-client-")
-    script = os.path.join(work, "hold.vbs")
-    with open(script, "w") as f:
-        f.write('Dim n\nn = 0\nSub mvr_Receive(Block)\n  n = n + 1\nEnd Sub\n'
-                'Set o = WScript.CreateObject("MVR_Server.MVR_AutoServ", "mvr_")\n'
-                'o.ConnectChannel 1\nWScript.Echo "created"\n'
-                'For i = 1 To 100\n  WScript.Sleep 250\n  WScript.Echo "got " & n\nNext\n')
     with Program(env, "main3", ["--unsolicited", "100:data:1:41"]) as prog:
         ui.ok("mouse", MAIN, 165, 112)
-        host = env.exe(os.path.join("tools", "win32", "scripthost", "mvrscript.exe"))
-        client = env.start([host, "Z:" + script.replace("/", "\\")], os.path.join(work, "out.txt"))
-        check(ui.wait(lambda: "created" in open(os.path.join(work, "out.txt"), errors="replace").read(), 20),
-              "the client holds an object")
-        check(ui.ok("trayicon", MAIN).strip() == "1", "the icon is there before the close")
-        ui.ok("syscommand", MAIN, SC_CLOSE)
-        text, buttons = ui.box("Warnung des COM-Servers", "&Nein")
-        check(buttons == ["&Ja", "&Nein"], "the server's warning asks Yes/No %s" % buttons)
-        time.sleep(scaled(1.5))
-        check(prog.proc.poll() is None, "declined: the program keeps running")
-        check(ui.ok("trayicon", MAIN).strip() == "1", "the icon is back")
-        before = int(ui.text(MAIN, "RXLabel"))
-        check(ui.wait(lambda: int(ui.text(MAIN, "RXLabel")) > before, 5), "the port is open again and receives")
-        out_path = os.path.join(work, "out.txt")
-        got_before = last_count(out_path)
-        check(ui.wait(lambda: last_count(out_path) > got_before, 5),
-              "the client's channel survived the declined end: Receive events go on (%d -> %d)"
-              % (got_before, last_count(out_path)))
-        ui.ok("syscommand", MAIN, SC_CLOSE)
-        ui.box("Warnung des COM-Servers", "&Ja")
-        check(prog.ended(20), "accepted: the program ends")
-        client.kill()
-        client.wait()
+        client = ScriptClient(env, "hold", procedures='Dim n\nn = 0\nSub mvr_Receive(Block)\n  n = n + 1\nEnd Sub\n',
+                              setup="o.ConnectChannel 1\n", report='"got " & n')
+        try:
+            check(ui.wait(lambda: client.has("created"), 20), "the client holds an object (%s)" % client.state())
+            check(ui.tray_icon(MAIN), "the icon is there before the close")
+            ui.ok("syscommand", MAIN, SC_CLOSE)
+            text, buttons = ui.box("Warnung des COM-Servers", "&Nein")
+            check(buttons == ["&Ja", "&Nein"], "the server's warning asks Yes/No %s" % buttons)
+            # The close took the icon away; declining puts it back as its last step.
+            icon_back = ui.wait(lambda: prog.proc.poll() is not None or ui.tray_icon(MAIN), 5)
+            check(prog.proc.poll() is None, "declined: the program keeps running")
+            check(icon_back, "the icon is back")
+            before, after = ui.counter_rises(MAIN, "RXLabel")
+            check(after > before, "the port is open again and receives (%d -> %d)" % (before, after))
+            got_before = last_count(client)
+            check(ui.wait(lambda: last_count(client) > got_before, 5),
+                  "the client's channel survived the declined end: Receive events go on (%d -> %d, %s)"
+                  % (got_before, last_count(client), client.state()))
+            ui.ok("syscommand", MAIN, SC_CLOSE)
+            ui.box("Warnung des COM-Servers", "&Ja")
+            check(prog.ended(20), "accepted: the program ends")
+        finally:
+            client.stop()
 
 
 def test(env):

@@ -15,9 +15,12 @@ def test(env):
     reset_settings(env, window=STORED_WINDOW, comport=STORED_PORT)
     # No pty: COM1 points at a path that does not exist.
     with Program(env, "start", with_pty=False) as prog:
-        text, buttons = ui.box("Fehler", "OK", 20000)
+        first = ui.find("Fehler|#32770", 20000)
+        text, buttons = ui.box("Fehler", "OK")
         check(re.match(r"(Create|Setup|Times|Timet|DCBrd|DCBwr): \d+! ", text) and buttons == ["OK"],
               "the port layer reports first: tag, number, the system's text %r %s" % (text, buttons))
+        # The next box has the same caption: it is read once this one is gone.
+        check(ui.wait(lambda: not ui.visible(first), 10), "OK closes the port layer's box")
         text, buttons = ui.box("Fehler", "", 10000)
         check(text == "Serielle Schnittstelle konnte nicht geöffnet werden!", "then the program's box %r" % text)
         check(buttons == ["&Abbrechen"], "with the single button \"&Abbrechen\" %s" % buttons)

@@ -2,6 +2,7 @@
 finds windows, reads control texts, clicks, types and answers message boxes."""
 import os
 import subprocess
+import tempfile
 import time
 
 from winetest import Failure, PtyPair, Simulator, check, scaled  # noqa: F401  (re-exported for the tests)
@@ -36,12 +37,18 @@ class Ui:
             raise Failure("uidriver %s failed (%s): %s" % (" ".join(map(str, args)), rc, out.strip()))
         return out
 
-    def find(self, win, timeout_ms=10000):
+    def find(self, win, timeout_ms=30000):
+        """The window's handle as "#n", or None; by default as long as a program just started
+        may take to make its window."""
         rc, out = self.run("find", win, int(scaled(timeout_ms)))
         return out.split()[0] if rc == 0 else None
 
     def visible(self, win):
         return self.ok("visible", win).strip() == "1"
+
+    def tray_icon(self, win):
+        """Whether the window's notification-area icon is there."""
+        return self.ok("trayicon", win).strip() == "1"
 
     def rect(self, win):
         return [int(v) for v in self.ok("rect", win).split()]
@@ -78,7 +85,7 @@ class Ui:
     def box_facts(self, caption, timeout_ms=10000):
         """A message box's owner ("#handle", "#0" for none) and whether it is the foreground
         window, without answering it."""
-        rc, out = self.run("box", caption, "", timeout_ms)
+        rc, out = self.run("box", caption, "", int(scaled(timeout_ms)))
         if rc != 0:
             raise Failure("no message box %r (%s)" % (caption, out.strip()))
         facts = dict(line.split(": ", 1) for line in out.splitlines() if ": " in line)
@@ -90,6 +97,19 @@ class Ui:
         if not found:
             raise Failure("no window %r" % win)
         return found
+
+    def counter_rises(self, win, ctrl, before=None, timeout=5.0):
+        """Waits for a counter to pass before (default: the value it shows now); returns
+        (before, the value last seen)."""
+        if before is None:
+            before = int(self.text(win, ctrl))
+        seen = [before]
+
+        def risen():
+            seen[0] = int(self.text(win, ctrl))
+            return seen[0] > before
+        self.wait(risen, timeout)
+        return before, seen[0]
 
     def wait(self, cond, timeout=10.0, step=0.2):
         """Polls cond until it holds; timeout is scaled for slow machines."""
@@ -140,6 +160,47 @@ class Program:
             self.sim.__exit__(*exc)
         if self.pty:
             self.pty.__exit__(*exc)
+
+
+class ScriptClient:
+    """A VBScript client in its own process that holds an automation object (its events go to
+    the script's mvr_ procedures): it runs setup, prints "created", runs then, and prints
+    report every 250 ms until the test stops it, however long the test takes."""
+
+    def __init__(self, env, name, setup="", then="", report='"alive"', procedures=""):
+        self.work = tempfile.mkdtemp(prefix="ui-client-")
+        self.out = os.path.join(self.work, "out.txt")
+        script = os.path.join(self.work, name + ".vbs")
+        with open(script, "w") as f:
+            f.write(procedures + 'Set o = WScript.CreateObject("MVR_Server.MVR_AutoServ", "mvr_")\n' + setup +
+                    'WScript.Echo "created"\n' + then +
+                    'Do\n  WScript.Echo %s\n  WScript.Sleep 250\nLoop\n' % report)
+        host = env.exe(os.path.join("tools", "win32", "scripthost", "mvrscript.exe"))
+        self.proc = env.start([host, "Z:" + script.replace("/", "\\")], self.out)
+
+    def lines(self):
+        with open(self.out, errors="replace") as f:
+            return [line.strip() for line in f]
+
+    def has(self, text):
+        return text in self.lines()
+
+    def last(self, prefix):
+        """The last line that starts with prefix, or None."""
+        found = [line for line in self.lines() if line.startswith(prefix)]
+        return found[-1] if found else None
+
+    def state(self):
+        """For a failure's message: whether the client runs, and what it printed last."""
+        rc = self.proc.poll()
+        lines = self.lines()
+        return "client %s, %d lines, last %r" % ("running" if rc is None else "ended with %s" % rc, len(lines),
+                                                 "\n".join(lines[-3:]))
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait()
 
 
 def reset_settings(env, window=None, comport=None):

@@ -119,6 +119,15 @@ class WineEnv:
                 subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=self.env, stdout=log, stderr=log,
                                stdin=subprocess.DEVNULL, check=False)
 
+    def restart_server(self):
+        """Ends every program of the prefix and the wineserver with its services; starts a new
+        persistent one where one is kept. Wine's COM service keeps the class object of a server
+        that was killed and hands it to the next client, whose creation then fails ("ActiveX
+        component can't create object"): after a kill only a new wineserver serves again."""
+        self.wineserver("-k")
+        self.wineserver("-w")
+        self.start_server()
+
     def reg_add(self, key, name, value, kind="REG_SZ"):
         self.wine(["reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f"], check_rc=True)
 
@@ -150,9 +159,7 @@ class WineEnv:
             self.reg_add(r"HKLM\Software\Wine\Ports", name, target)
         self.end_all()
         if self.persistent:
-            self.wineserver("-k")
-            self.wineserver("-w")
-            self.start_server()
+            self.restart_server()
 
     def reset_settings(self):
         """Forgets the program's stored settings, so a test starts from the built-in ones."""
@@ -212,8 +219,7 @@ class WineEnv:
             deadline = time.time() + timeout
             while self.programs():
                 if time.time() > deadline:
-                    self.wineserver("-k")
-                    self.start_server()
+                    self.restart_server()
                     return False
                 time.sleep(0.1)
             return True

@@ -24,14 +24,24 @@ std::wstring ClassOf(HWND h) {
   return buf;
 }
 
+// Wait limits scale by the test bed's slow-machine factor (MVR_SLOW_FACTOR).
+DWORD Scaled(DWORD ms) {
+  const char* v = std::getenv("MVR_SLOW_FACTOR");
+  const double f = v ? std::atof(v) : 1.0;
+  return static_cast<DWORD>(ms * (f > 1.0 ? f : 1.0));
+}
+
+// How long another process's window may take to answer a message.
+DWORD AnswerMs() { return Scaled(3000); }
+
 // Texts of other processes' controls: WM_GETTEXT is marshalled, GetWindowText is not for them.
 std::wstring TextOf(HWND h) {
   DWORD_PTR len = 0;
-  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &len)) return {};
+  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, AnswerMs(), &len)) return {};
   std::wstring buf(len + 2, L'\0');
   DWORD_PTR got = 0;
   SendMessageTimeoutW(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(&buf[0]), SMTO_ABORTIFHUNG,
-                      3000, &got);
+                      AnswerMs(), &got);
   buf.resize(got);
   return buf;
 }
@@ -99,13 +109,6 @@ HWND FindControl(HWND form, const std::wstring& key) {
   for (HWND h : Children(form))
     if (TextOf(h) == key) return h;
   return nullptr;
-}
-
-// Wait limits scale by the test bed's slow-machine factor (MVR_SLOW_FACTOR).
-DWORD Scaled(DWORD ms) {
-  const char* v = std::getenv("MVR_SLOW_FACTOR");
-  const double f = v ? std::atof(v) : 1.0;
-  return static_cast<DWORD>(ms * (f > 1.0 ? f : 1.0));
 }
 
 // A window argument: a caption, "caption|class", or "#<handle>".
@@ -259,7 +262,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cmd == "menu") {
-    HWND m = FindTopWindow(L"*", L"#32768", true, 5000);
+    HWND m = FindTopWindow(L"*", L"#32768", true, Scaled(5000));
     if (!m) return Fail("menu", "");
     const std::string item = arg(2);
     if (item == "esc") {
@@ -355,8 +358,11 @@ int main(int argc, char** argv) {
   }
 
   // A mouse move waits for the shown window (a hidden one gets no move) but takes a hidden one
-  // at the end of the wait; the wait scales for slow machines like the tests'.
-  HWND win = cmd == "mouse" ? Resolve(arg(2), Scaled(5000), true) : nullptr;
+  // at the end of the wait. A program that is still starting has no window yet: the move
+  // waits for it to be made, which may take long, then for it to be shown, which follows at
+  // once. The waits scale for slow machines like the tests'.
+  HWND win = nullptr;
+  if (cmd == "mouse" && Resolve(arg(2), Scaled(30000))) win = Resolve(arg(2), Scaled(5000), true);
   if (!win) win = Resolve(arg(2), cmd == "mouse" ? 0 : Scaled(5000));
   if (!win) return Fail("window", arg(2));
 
@@ -366,7 +372,7 @@ int main(int argc, char** argv) {
     const auto lp = static_cast<LPARAM>(num(5, 0));
     if (cmd == "post") return PostMessageW(win, msg, wp, lp) ? 0 : Fail("post", arg(3));
     DWORD_PTR r = 0;
-    if (!SendMessageTimeoutW(win, msg, wp, lp, SMTO_NORMAL, 20000, &r)) return Fail("answer", arg(3));
+    if (!SendMessageTimeoutW(win, msg, wp, lp, SMTO_NORMAL, Scaled(20000), &r)) return Fail("answer", arg(3));
     std::printf("%lld\n", static_cast<long long>(r));
     // The window's icon at the moment of the answer: a program may end right after it.
     std::printf("icon: %d\n", HasTrayIcon(win, 1) ? 1 : 0);
@@ -384,7 +390,7 @@ int main(int argc, char** argv) {
   if (cmd == "defid") {
     // The form's default button: what Enter presses now.
     DWORD_PTR r = 0;
-    if (!SendMessageTimeoutW(win, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 3000, &r)) return Fail("answer", "");
+    if (!SendMessageTimeoutW(win, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, AnswerMs(), &r)) return Fail("answer", "");
     HWND b = HIWORD(r) == DC_HASDEFID ? GetDlgItem(win, LOWORD(r)) : nullptr;
     std::printf("%s\n", WideToUtf8(b ? NameOf(b) : std::wstring()).c_str());
     return 0;
@@ -536,7 +542,7 @@ int main(int argc, char** argv) {
   if (cmd == "setsel") {
     DWORD_PTR r = 0;
     SendMessageTimeoutW(ctrl, EM_SETSEL, static_cast<WPARAM>(num(4, 0)), static_cast<LPARAM>(num(5, 0)),
-                        SMTO_ABORTIFHUNG, 3000, &r);
+                        SMTO_ABORTIFHUNG, AnswerMs(), &r);
     return 0;
   }
   if (cmd == "grid") {
@@ -581,19 +587,19 @@ int main(int argc, char** argv) {
     if (!SetClipboardData(CF_UNICODETEXT, mem)) GlobalFree(mem);
     CloseClipboard();
     DWORD_PTR r = 0;
-    SendMessageTimeoutW(ctrl, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 3000, &r);
-    SendMessageTimeoutW(ctrl, WM_PASTE, 0, 0, SMTO_ABORTIFHUNG, 3000, &r);
+    SendMessageTimeoutW(ctrl, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, AnswerMs(), &r);
+    SendMessageTimeoutW(ctrl, WM_PASTE, 0, 0, SMTO_ABORTIFHUNG, AnswerMs(), &r);
     return 0;
   }
   if (cmd == "type" || cmd == "clear" || cmd == "replace") {
     DWORD_PTR r = 0;
-    if (cmd == "replace") SendMessageTimeoutW(ctrl, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 3000, &r);
+    if (cmd == "replace") SendMessageTimeoutW(ctrl, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, AnswerMs(), &r);
     if (cmd == "clear") {
-      SendMessageTimeoutW(ctrl, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 3000, &r);
-      SendMessageTimeoutW(ctrl, WM_CHAR, VK_BACK, 0, SMTO_ABORTIFHUNG, 3000, &r);
+      SendMessageTimeoutW(ctrl, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, AnswerMs(), &r);
+      SendMessageTimeoutW(ctrl, WM_CHAR, VK_BACK, 0, SMTO_ABORTIFHUNG, AnswerMs(), &r);
       return 0;
     }
-    for (wchar_t c : Utf8ToWide(arg(4))) SendMessageTimeoutW(ctrl, WM_CHAR, c, 0, SMTO_ABORTIFHUNG, 3000, &r);
+    for (wchar_t c : Utf8ToWide(arg(4))) SendMessageTimeoutW(ctrl, WM_CHAR, c, 0, SMTO_ABORTIFHUNG, AnswerMs(), &r);
     return 0;
   }
   return Usage();
