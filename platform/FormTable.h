@@ -2,8 +2,6 @@
 // name, kind, place, text and the names of the handlers it fires. The form layer
 // (platform/Form.h) builds the window from it; a window adds only its handlers.
 #pragma once
-#include <windows.h>
-
 #include <vector>
 
 enum class CompKind {
@@ -34,11 +32,11 @@ enum CompStyle : unsigned {
   csCancel = 1u << 3,   // the cancel button (Esc)
   csFlat = 1u << 4,
   csCenter = 1u << 5,   // text centred between the sides
-  csMiddle = 1u << 10,  // text centred between top and bottom
   csRaised = 1u << 6,   // a bevel that stands out instead of the etched line
   csBox = 1u << 7,      // a bevel as a box of single lines instead of a double frame
   csBitmap = 1u << 8,   // an image that shows a bitmap
   csClient = 1u << 9,   // fills the client area and follows its size
+  csMiddle = 1u << 10,  // text centred between top and bottom
 };
 
 enum FontStyle : int { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
