@@ -5,10 +5,10 @@
 #include "link/MVR_TRX.h"
 #include "platform/Application.h"
 #include "platform/MessageDlg.h"
+#include "platform/ProgramFiles.h"
 #include "platform/RegistryIniFile.h"
 #include "platform/Text.h"
 #include "resources/ui_ids.h"
-#include "windows/ChildControls.h"
 
 TMVRServMainFm* MVRServMainFm = nullptr;
 
@@ -27,79 +27,43 @@ const char* const kSection = "WindowParams";
 constexpr UINT kTnaId = 1;
 
 FormDef MainForm() {
-  FormDef f;
-  f.className = L"TMVRServMainFm";
-  f.caption = "MVR Server";
-  f.clientWidth = 183;
-  f.clientHeight = 124;
-  f.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-  f.exStyle = 0;
-  f.left = 818;
-  f.top = 572;
-  f.fonts = {{"MS Sans Serif", 10, false}, {"Courier New", 12, true}};
-  return f;
+  return {L"TMVRServMainFm", "MVR Server", 183, 124, FormFrame::Main, 818, 572,
+          {{"MS Sans Serif", 10}, {"Courier New", 12, fsBold}}};
 }
 
 std::vector<ComponentDef> MainComponents() {
   using K = CompKind;
-  std::vector<ComponentDef> c;
-  ComponentDef images{"ImgToolbuttons", K::ImageList, 0, 0, 16, 16, "202\n203"};
-  c.push_back(images);
-  ComponentDef bar{"ToolBar", K::ToolBar, 0, 0, 183, 30, "", -1, csFlat, 28};
-  bar.ref = "ImgToolbuttons";
-  c.push_back(bar);
-  ComponentDef setup{"ConSetupBtn", K::ToolButton, 0, 0, 28, 26, "Config", -1, 0, 0};
-  setup.hint = "Einstellen der seriellen Schnittstelle";
-  setup.ref = "ToolBar";
-  setup.onEvent = "ConSetupBtnClick";
-  c.push_back(setup);
-  ComponentDef info{"InfoBtn", K::ToolButton, 0, 0, 28, 26, "Information", -1, 0, 1};
-  info.hint = "Über uns...";
-  info.ref = "ToolBar";
-  info.onEvent = "AboutBtnClick";
-  c.push_back(info);
-  c.push_back({"Label1", K::Label, 0, 33, 81, 13, "Gesendet:", -1, csRight});
-  c.push_back({"Label2", K::Label, 0, 52, 81, 13, "Empfangen:", -1, csRight});
-  c.push_back({"Label3", K::Label, 0, 72, 81, 13, "CRC-Fehler:", -1, csRight});
-  c.push_back({"Label4", K::Label, 1, 91, 81, 13, "Timeout-Fehler:", -1, csRight});
-  c.push_back({"TXLabel", K::Label, 85, 33, 59, 13, "0", 1, csRight});
-  c.push_back({"RXLabel", K::Label, 85, 52, 59, 13, "0", 1, csRight});
-  c.push_back({"CRCErrLabel", K::Label, 85, 72, 59, 13, "0", 1, csRight});
-  c.push_back({"TOLabel", K::Label, 85, 91, 59, 13, "0", 1, csRight});
-  c.push_back({"Label5", K::Label, 150, 33, 30, 13, "Bytes"});
-  c.push_back({"Label6", K::Label, 150, 52, 30, 13, "Bytes"});
-  // Shown only while the port is away, over the free area below the counters.
-  c.push_back({"PortStateLabel", K::Label, 2, 108, 179, 13, "", -1, csHidden});
-  ComponentDef icon{"TNAIcon", K::Image, 158, 80, 13, 13, ""};
-  icon.picture = IDI_TNA;
-  c.push_back(icon);
-  ComponentDef timer{"Timer", K::Timer, 0, 0, 0, 0, "", -1, 0, 20};
-  timer.onEvent = "TimerTimer";
-  c.push_back(timer);
-  c.push_back({"TNAPopUp", K::PopupMenu, 0, 0, 0, 0, ""});
-  ComponentDef show{"ShowMnu", K::MenuItem, 0, 0, 0, 0, "&Wiederherstellen"};
-  show.ref = "TNAPopUp";
-  show.onEvent = "ShowMnuClick";
-  c.push_back(show);
-  ComponentDef n1{"N1", K::MenuItem, 0, 0, 0, 0, "-"};
-  n1.ref = "TNAPopUp";
-  c.push_back(n1);
-  ComponentDef end{"BeendenMnu", K::MenuItem, 0, 0, 0, 0, "&Beenden"};
-  end.ref = "TNAPopUp";
-  end.onEvent = "BeendenMnuClick";
-  c.push_back(end);
-  return c;
-}
-
-// The program file's full path with the extension ".log".
-std::string LogFilePath() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring p = path;
-  const auto dot = p.find_last_of(L'.');
-  const auto slash = p.find_last_of(L"\\/");
-  if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) p.erase(dot);
-  return WideToUtf8(p + L".log");
+  return {
+      Comp("ImgToolbuttons", K::ImageList, 0, 0, 16, 16, "202\n203"),
+      Comp("ToolBar", K::ToolBar, 0, 0, 183, 30).Style(csFlat).Extra(28).In("ImgToolbuttons"),
+      Comp("ConSetupBtn", K::ToolButton, 0, 0, 28, 26, "Config")
+          .Hint("Einstellen der seriellen Schnittstelle")
+          .In("ToolBar")
+          .On("ConSetupBtnClick"),
+      Comp("InfoBtn", K::ToolButton, 0, 0, 28, 26, "Information")
+          .Extra(1)
+          .Hint("Über uns...")
+          .In("ToolBar")
+          .On("AboutBtnClick"),
+      Comp("Label1", K::Label, 0, 33, 81, 13, "Gesendet:").Style(csRight),
+      Comp("Label2", K::Label, 0, 52, 81, 13, "Empfangen:").Style(csRight),
+      Comp("Label3", K::Label, 0, 72, 81, 13, "CRC-Fehler:").Style(csRight),
+      Comp("Label4", K::Label, 1, 91, 81, 13, "Timeout-Fehler:").Style(csRight),
+      Comp("TXLabel", K::Label, 85, 33, 59, 13, "0").Font(1).Style(csRight),
+      Comp("RXLabel", K::Label, 85, 52, 59, 13, "0").Font(1).Style(csRight),
+      Comp("CRCErrLabel", K::Label, 85, 72, 59, 13, "0").Font(1).Style(csRight),
+      Comp("TOLabel", K::Label, 85, 91, 59, 13, "0").Font(1).Style(csRight),
+      Comp("Label5", K::Label, 150, 33, 30, 13, "Bytes"),
+      Comp("Label6", K::Label, 150, 52, 30, 13, "Bytes"),
+      // Shown only while the port is away, over the free area below the counters.
+      Comp("PortStateLabel", K::Label, 2, 108, 179, 13).Style(csHidden),
+      Comp("TNAIcon", K::Image, 158, 80, 13, 13).Picture(IDI_TNA),
+      Comp("Timer", K::Timer).Extra(20).On("TimerTimer"),
+      Comp("TNAPopUp", K::PopupMenu),
+      Comp("ShowMnu", K::MenuItem, 0, 0, 0, 0, "&Wiederherstellen").In("TNAPopUp").On("ShowMnuClick"),
+      Comp("N1", K::MenuItem, 0, 0, 0, 0, "-").In("TNAPopUp"),
+      Comp("BeendenMnu", K::MenuItem, 0, 0, 0, 0, "&Beenden").In("TNAPopUp").On("BeendenMnuClick"),
+  };
 }
 
 // "COM1 getrennt – Versuch läuft" (what fits the window); empty while the port is not away.
@@ -184,8 +148,7 @@ void TMVRServMainFm::AddTNAIcon() {
   TNAData.uCallbackMessage = WM_TNANOTIFY;
   TNAData.hIcon = Picture("TNAIcon");
   SetTip();
-  Shell_NotifyIconA(NIM_ADD, &TNAData);
-  iconShown_ = true;
+  tray_.Add(TNAData);
 }
 
 void TMVRServMainFm::SetTip() {
@@ -201,13 +164,10 @@ void TMVRServMainFm::ShowPortState() {
   SetText("PortStateLabel", state);
   SetVisible("PortStateLabel", !state.empty());
   SetTip();
-  if (iconShown_) Shell_NotifyIconA(NIM_MODIFY, &TNAData);
+  tray_.Modify(TNAData);
 }
 
-void TMVRServMainFm::RemoveTNAIcon() {
-  Shell_NotifyIconA(NIM_DELETE, &TNAData);
-  iconShown_ = false;
-}
+void TMVRServMainFm::RemoveTNAIcon() { tray_.Delete(); }
 
 void TMVRServMainFm::FormClose() {
   // A start without a port never read the stored values: writing now would replace them
@@ -215,7 +175,9 @@ void TMVRServMainFm::FormClose() {
   if (started_) SaveWindowParams();
   if (trx_.IsOpen() || trx_.PortAway()) portOpenBeforeClose_ = true;
   trx_.Close();
-  if (SaveLog) SaveLog(LogFilePath());
+  // The log list's own file, named ".Log" by the about box: the same file, as the file
+  // system ignores case.
+  if (SaveLog) SaveLog(ProgramPathWithExtension(".log"));
   RemoveTNAIcon();
 }
 
@@ -282,7 +244,7 @@ bool TMVRServMainFm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resu
   }
   if (taskbarCreated && msg == taskbarCreated) {
     // A restarted shell has lost every icon.
-    if (iconShown_) Shell_NotifyIconA(NIM_ADD, &TNAData);
+    tray_.Restore();
     result = 0;
     return true;
   }

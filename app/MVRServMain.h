@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/Form.h"
+#include "platform/NotifyIcon.h"
 #include "platform/UiRules.h"
 
 class TMVRtrx;
@@ -62,7 +63,7 @@ class TMVRServMainFm : public TForm {
   TMVRtrx& trx_;
   NOTIFYICONDATAA TNAData{};
   bool TNAIconAdded = false;
-  bool iconShown_ = false;  // in the notification area now: a restarted shell gets it again
+  NotifyIcon tray_;  // the icon made from TNAData while it is in the notification area
   TickSchedule schedule_;  // HideCountdown and TickCount
   bool started_ = false;   // the port opened at start; only then is anything stored
   bool portOpenBeforeClose_ = false;  // what a declined end reopens

@@ -13,6 +13,7 @@
 
 #include "MVR_Server.h"
 #include "automation/ComPtr.h"
+#include "automation/QueryInterface.h"
 #include "automation/ServerLifetime.h"
 #include "automation/ServerRegistration.h"
 #include "platform/Boundary.h"
@@ -98,20 +99,14 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IMVRqmz_trx)
-      *ppv = static_cast<IMVRqmz_trx*>(this);
-    else if (riid == IID_IConnectionPointContainer)
-      *ppv = static_cast<IConnectionPointContainer*>(this);
-    else if (riid == IID_ISupportErrorInfo)
-      *ppv = static_cast<ISupportErrorInfo*>(this);
-    else if (riid == IID_IProvideClassInfo)
-      *ppv = static_cast<IProvideClassInfo*>(this);
-    else
-      return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    IUnknown* const trx = static_cast<IMVRqmz_trx*>(this);
+    return QueryInterfaceOf(riid, ppv,
+                            {{&IID_IUnknown, trx},
+                             {&IID_IDispatch, trx},
+                             {&IID_IMVRqmz_trx, trx},
+                             {&IID_IConnectionPointContainer, static_cast<IConnectionPointContainer*>(this)},
+                             {&IID_ISupportErrorInfo, static_cast<ISupportErrorInfo*>(this)},
+                             {&IID_IProvideClassInfo, static_cast<IProvideClassInfo*>(this)}});
   }
   STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
   STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
@@ -230,12 +225,7 @@ class TMVR_AutoServ final : public IMVRqmz_trx,
    public:
     explicit EventPoint(TMVR_AutoServ* owner) : owner_(owner) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-      if (!ppv) return E_POINTER;
-      *ppv = nullptr;
-      if (riid != IID_IUnknown && riid != IID_IConnectionPoint) return E_NOINTERFACE;
-      *ppv = static_cast<IConnectionPoint*>(this);
-      AddRef();
-      return S_OK;
+      return QueryInterfaceOf(riid, ppv, {{&IID_IUnknown, this}, {&IID_IConnectionPoint, this}});
     }
     STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
@@ -332,12 +322,7 @@ class PointEnum final : public IEnumConnectionPoints {
     }
   }
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IEnumConnectionPoints) return E_NOINTERFACE;
-    *ppv = static_cast<IEnumConnectionPoints*>(this);
-    AddRef();
-    return S_OK;
+    return QueryInterfaceOf(riid, ppv, {{&IID_IUnknown, this}, {&IID_IEnumConnectionPoints, this}});
   }
   STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
   STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
@@ -402,11 +387,7 @@ void TMVR_AutoServ::DisconnectClient() {
 class ClassFactory final : public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
-    *ppv = static_cast<IClassFactory*>(this);
-    return S_OK;
+    return QueryInterfaceOf(riid, ppv, {{&IID_IUnknown, this}, {&IID_IClassFactory, this}});
   }
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }

@@ -5,6 +5,7 @@
 
 #include "MVR_Server.h"
 #include "automation/EventRetry.h"
+#include "automation/QueryInterface.h"
 #include "platform/MessagePump.h"
 
 namespace {
@@ -88,11 +89,7 @@ void Released() {
 class LateClientFilter final : public IMessageFilter {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IMessageFilter) return E_NOINTERFACE;
-    *ppv = static_cast<IMessageFilter*>(this);
-    return S_OK;
+    return QueryInterfaceOf(riid, ppv, {{&IID_IUnknown, this}, {&IID_IMessageFilter, this}});
   }
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // static: lives for the process
   STDMETHODIMP_(ULONG) Release() override { return 1; }

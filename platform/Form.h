@@ -1,10 +1,14 @@
-// The thin window layer: a form built from a table of named components whose handlers are
-// bound by name, shown normally or modally. Components are real child controls; each one
-// carries its name as the window property "MVRName" (a global atom) so that screen readers
-// and test drivers in other processes can read it.
+// The thin window layer: a form built from its table (platform/FormTable.h) whose handlers are
+// bound by name, shown normally or modally. It does what every window needs: controls,
+// commands, hints, popup menus, frames, fonts and colours. Components are real child
+// controls; each one carries its name as the window property "MVRName" (a global atom) so
+// that screen readers and test drivers in other processes can read it.
+//
+// The layer's files: Form.cpp (window class, creation, messages), FormControls.cpp (the
+// components), FormPaint.cpp (fonts, frames, buttons, layout), FormMenus.cpp (popup menus
+// and hints), FormModal.cpp (showing, the modal loop, keyboard navigation).
 #pragma once
 #include <windows.h>
-#include <commctrl.h>
 
 #include <functional>
 #include <map>
@@ -12,113 +16,11 @@
 #include <string>
 #include <vector>
 
-enum class CompKind {
-  Label,      // STATIC
-  Bevel,      // STATIC, etched frame
-  ComboList,  // COMBOBOX, drop-down list; caption = rows separated by '\n', extra = rows shown
-  Edit,       // EDIT, one line; extra = maximum length
-  Button,     // BUTTON with an optional picture drawn before the caption
-  SpeedButton,  // small flat picture button
-  Image,      // STATIC showing an icon
-  ToolBar,    // ToolbarWindow32; ref = the image list
-  ToolButton,  // button of the tool bar named in ref; extra = image index
-  ImageList,  // caption = icon resource ids separated by '\n'
-  Timer,      // extra = interval in ms
-  PopupMenu,
-  MenuItem,   // item of the popup menu named in ref; caption "-" is a separator
-};
+#include "platform/FormTable.h"
+#include "platform/Owned.h"
 
-enum CompStyle : unsigned {
-  csRight = 1u << 0,    // right-aligned text
-  csHidden = 1u << 1,   // created invisible
-  csDefault = 1u << 2,  // the default button (Enter)
-  csCancel = 1u << 3,   // the cancel button (Esc)
-  csFlat = 1u << 4,
-};
-
-struct FontDef {
-  const char* face;
-  int height;  // character height in pixels
-  bool bold;
-};
-
-struct ComponentDef {
-  const char* name;
-  CompKind kind;
-  int left, top, width, height;
-  const char* caption;  // UTF-8
-  int font = -1;        // index into the form's fonts; -1 = the form's font
-  unsigned style = 0;
-  int extra = 0;
-  const char* hint = nullptr;
-  const char* ref = nullptr;
-  const char* onEvent = nullptr;  // Click / Change / Timer handler name
-  const char* onKey = nullptr;    // key press handler name (edits)
-  int picture = 0;                // icon resource id
-  int modalResult = 0;            // set on the form when the button is clicked
-};
-
-struct FormDef {
-  const wchar_t* className;
-  const char* caption;  // UTF-8
-  int clientWidth, clientHeight;
-  DWORD style, exStyle;
-  int left, top;
-  std::vector<FontDef> fonts;  // fonts[0] is the form's font
-  std::vector<const char*> tabOrder;
-  const char* focus = nullptr;  // control focused when shown
-};
-
-// Owns one GDI object, icon or similar handle.
-template <typename H, BOOL(WINAPI* Free)(H)>
-class Owned {
- public:
-  Owned() = default;
-  explicit Owned(H h) : h_(h) {}
-  ~Owned() { reset(); }
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-  Owned(Owned&& o) noexcept : h_(o.h_) { o.h_ = nullptr; }
-  Owned& operator=(Owned&& o) noexcept {
-    if (this != &o) {
-      reset();
-      h_ = o.h_;
-      o.h_ = nullptr;
-    }
-    return *this;
-  }
-  void reset(H h = nullptr) {
-    if (h_) Free(h_);
-    h_ = h;
-  }
-  H get() const { return h_; }
-
- private:
-  H h_ = nullptr;
-};
-
-inline BOOL WINAPI FreeFont(HFONT h) { return DeleteObject(h); }
-inline BOOL WINAPI FreeMenu(HMENU h) { return DestroyMenu(h); }
-BOOL WINAPI FreeImageList(HIMAGELIST h);
-using OwnedFont = Owned<HFONT, FreeFont>;
-using OwnedIcon = Owned<HICON, DestroyIcon>;
-using OwnedMenu = Owned<HMENU, FreeMenu>;
-using OwnedImageList = Owned<HIMAGELIST, FreeImageList>;
-
-// Name tag of a control: a global atom held as the window property "MVRName".
-class NameTag {
- public:
-  NameTag(HWND hwnd, const std::string& name);
-  ~NameTag();
-  NameTag(const NameTag&) = delete;
-  NameTag& operator=(const NameTag&) = delete;
-
- private:
-  HWND hwnd_;
-  const wchar_t* prop_;
-  ATOM atom_;
-  std::wstring propName_;
-};
+class NameTag;
+struct FormPart;
 
 class TForm {
  public:
@@ -139,16 +41,44 @@ class TForm {
   HWND Handle() const { return hwnd_; }
   HWND Control(const std::string& name) const;
   bool Exists() const { return hwnd_ != nullptr; }
+  void SetCaption(const std::string& caption);
 
+  // Components (FormControls.cpp).
   std::string Text(const std::string& name) const;
   // Replaces the text only when it differs.
   void SetText(const std::string& name, const std::string& text);
   int ItemIndex(const std::string& name) const;
   void SetItemIndex(const std::string& name, int index);
+  // A control, or a menu item (greyed when off).
   void SetEnabled(const std::string& name, bool on);
   void SetVisible(const std::string& name, bool on);
   HICON Picture(const std::string& name) const;
+  // The bitmap a csBitmap image shows (owned by the caller); the image keeps its place.
+  void SetBitmap(const std::string& name, HBITMAP bitmap);
+  // Memo: word wrap (the control is made anew, text and selection kept), the selection,
+  // and copying it to the clipboard.
+  void SetWordWrap(const std::string& name, bool wrap);
+  bool HasSelection(const std::string& name) const;
+  void CopySelection(const std::string& name);
+  // Grid: column widths, rows, cells.
+  void SetColumns(const std::string& name, const std::vector<int>& widths);
+  int RowCount(const std::string& name) const;
+  void AddRows(const std::string& name, int count);
+  void SetCell(const std::string& name, int row, int column, const std::string& text);
 
+  // Look (FormPaint.cpp): fonts by their index in the table, colours of a control.
+  HFONT FontOf(int index) const;
+  // Makes the font at index anew; every control that uses it takes it.
+  void SetFont(int index, const FontDef& font);
+  void SetColors(const std::string& name, COLORREF text, COLORREF back);
+
+  // Popup menus and hints (FormMenus.cpp).
+  void PopupMenu(const std::string& menu, int x, int y);
+  void SetChecked(const std::string& item, bool on);
+  // Whether the component's hint (from the table) shows.
+  void SetShowHint(const std::string& name, bool on);
+
+  // Showing (FormModal.cpp).
   void Show();
   void Hide();
   bool Visible() const;
@@ -163,8 +93,8 @@ class TForm {
   void SetBounds(int left, int top, int width, int height);
   void SetPosition(int left, int top);
   void SetHeight(int height);
-
-  void PopupMenu(const std::string& menu, int x, int y);
+  // Places the form in the middle of the primary screen.
+  void CentreOnScreen();
 
  protected:
   // Message hook for the form's own window messages; true = handled.
@@ -174,28 +104,38 @@ class TForm {
   void Fire(const std::string& handler);
 
  private:
-  struct Comp;
   static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
-  static LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
-                                   DWORD_PTR ref);
-  static LRESULT EditMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+  static LRESULT CALLBACK ControlProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                      DWORD_PTR ref);
+  LRESULT ControlMessage(FormPart& c, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT Dispatch(UINT msg, WPARAM wp, LPARAM lp);
-  void CreateControl(size_t index);
-  Comp* ByName(const std::string& name);
-  const Comp* ByName(const std::string& name) const;
-  Comp* ById(UINT id);
-  void DrawButton(const DRAWITEMSTRUCT& dis);
+  void Command(UINT id, UINT code);
+  void AnswerHint(NMHDR& nm);
+  void RegisterClassOnce() const;
+  void CreateControl(FormPart& c);
+  HWND CreateChild(const FormPart& c, DWORD exStyle, const wchar_t* cls, DWORD style);
+  void CreateMenuPart(FormPart& c);
+  HMENU ItemMenu(const FormPart& item) const;
+  void AddHint(FormPart& c);
+  void FinishControl(FormPart& c);
+  void OrderControls();
+  FormPart* ByName(const std::string& name);
+  const FormPart* ByName(const std::string& name) const;
+  FormPart* ById(UINT id);
+  FormPart* ByHandle(HWND h);
+  void DrawItem(const DRAWITEMSTRUCT& dis);
+  void DrawButton(const FormPart& c, const DRAWITEMSTRUCT& dis);
+  void FitToClient();
+  bool ControlColors(HDC dc, HWND control, LRESULT& brush);
   // The button Enter presses: the focused push button, else the one marked csDefault.
-  const Comp* DefaultButton() const;
-  HFONT FontFor(int index) const;
+  const FormPart* DefaultButton() const;
 
   FormDef def_;
   std::vector<ComponentDef> defs_;
-  std::vector<std::unique_ptr<Comp>> controls_;
+  std::vector<std::unique_ptr<FormPart>> controls_;
   std::vector<OwnedFont> fonts_;
-  std::vector<OwnedMenu> menus_;
   HWND hwnd_ = nullptr;
-  HWND tooltip_ = nullptr;
+  HWND tooltip_ = nullptr;  // destroyed with the form, which owns it
   std::unique_ptr<NameTag> formTag_;
   std::map<std::string, std::function<void()>> handlers_;
   std::map<std::string, std::function<void(wchar_t&)>> keyHandlers_;
@@ -205,25 +145,15 @@ class TForm {
   bool destroyed_ = false;
 };
 
-// Disables the thread's other enabled top-level windows for a modal loop and enables them
-// again when it ends.
-class DisabledWindows {
- public:
-  explicit DisabledWindows(HWND except);
-  ~DisabledWindows();
-  DisabledWindows(const DisabledWindows&) = delete;
-  DisabledWindows& operator=(const DisabledWindows&) = delete;
-
- private:
-  std::vector<HWND> disabled_;
-};
-
-// The owner of a new dialog or message box: the innermost modal form, else the main window.
-HWND DialogOwner();
-
 HINSTANCE AppInstance();
-// Loads a 16x16 icon resource; nullptr when it is missing.
-HICON LoadSmallIcon(int id);
+// Loads an icon resource in size x size pixels; nullptr when it is missing.
+HICON LoadIconOfSize(int id, int size);
+// A font by face, character height in pixels and style bits.
+OwnedFont MakeFont(const FontDef& font);
+// Pixel height of a size in points on the screen.
+int PointsToPixels(int points);
+// Width of a text in a font, as the window's device context measures it.
+int TextWidth(HWND window, HFONT font, const std::wstring& text);
 
 // Keyboard navigation of the forms (Tab, Enter = default button, Esc = cancel button).
 bool PreTranslateFormMessage(MSG& m);

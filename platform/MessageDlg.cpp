@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "platform/Form.h"
+#include "platform/ModalWindows.h"
 #include "platform/Text.h"
 
 namespace {

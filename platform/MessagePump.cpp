@@ -1,25 +1,6 @@
 #include "platform/MessagePump.h"
 
-#include <string>
-
-#include "platform/Application.h"
 #include "platform/Form.h"
-#include "platform/MessageDlg.h"
-#include "platform/Text.h"
-
-void PumpMessagesFor(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    const LONG left = static_cast<LONG>(end - GetTickCount());
-    if (left <= 0) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
-  }
-}
 
 bool PumpMessagesUntil(const std::function<bool()>& done, DWORD ms) {
   const DWORD end = GetTickCount() + ms;

@@ -1,13 +1,10 @@
-// Dispatches the thread's messages for a while: a client waiting for events must pump, since
-// COM delivers them as messages to its single-threaded apartment. And the program's main
-// loop, which can also wake for a kernel object.
+// Dispatches the thread's messages while the program waits for a state, and the program's
+// main loop, which can also wake for a kernel object.
 #pragma once
 #include <windows.h>
 
 #include <functional>
 #include <vector>
-
-void PumpMessagesFor(DWORD ms);
 
 // Dispatches messages until done() holds or ms have passed; returns done(). A WM_QUIT met on
 // the way ends the wait and is posted again, for the loop that comes after.

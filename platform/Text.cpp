@@ -37,3 +37,13 @@ std::string AnsiToUtf8(const std::string& text) {
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
   return WideToUtf8(wide);
 }
+
+std::string Utf8ToAnsi(const std::string& text) {
+  const std::wstring wide = Utf8ToWide(text);
+  if (wide.empty()) return {};
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr, nullptr);
+  return out;
+}

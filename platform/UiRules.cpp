@@ -18,12 +18,16 @@ std::string SizeFieldText(const std::string& text, int32_t fallback, int32_t low
   return std::to_string(std::max(SizeFieldValue(text, fallback), lowerBound));
 }
 
+std::string PathWithExtension(const std::string& path, const std::string& extension) {
+  const auto slash = path.find_last_of("\\/:");
+  const auto dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + extension;
+  return path.substr(0, dot) + extension;
+}
+
 std::string ProfileFileName(const std::string& programPath) {
   const auto slash = programPath.find_last_of("\\/:");
-  std::string name = slash == std::string::npos ? programPath : programPath.substr(slash + 1);
-  const auto dot = name.find_last_of('.');
-  if (dot != std::string::npos) name.erase(dot);
-  return name + ".Ini";
+  return PathWithExtension(slash == std::string::npos ? programPath : programPath.substr(slash + 1), ".Ini");
 }
 
 int TopAfterUnfold(int top, int newHeight, int screenHeight) {

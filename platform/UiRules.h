@@ -20,6 +20,8 @@ int32_t SizeFieldValue(const std::string& text, int32_t fallback);
 
 // The profile file's name: the program file's name without its directory, extension ".Ini".
 std::string ProfileFileName(const std::string& programPath);
+// The path with its file's extension replaced, or added when it has none.
+std::string PathWithExtension(const std::string& path, const std::string& extension);
 
 // The top edge after unfolding to newHeight so that the bottom stays on the screen.
 int TopAfterUnfold(int top, int newHeight, int screenHeight);

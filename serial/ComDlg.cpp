@@ -5,6 +5,8 @@
 #include "platform/Application.h"
 #include "platform/IntegerText.h"
 #include "platform/MessageDlg.h"
+#include "platform/ProgramFiles.h"
+#include "platform/Text.h"
 #include "platform/UiRules.h"
 #include "resources/ui_ids.h"
 #include "serial/SerialX.h"
@@ -16,65 +18,45 @@ namespace {
 const char* const kSection = "ComDlgFm";
 
 FormDef ComDlgForm() {
-  FormDef f;
-  f.className = L"TComDlgFm";
-  f.caption = "ComPortDialog";
-  f.clientWidth = 217;
-  f.clientHeight = 313;
-  f.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-  f.exStyle = WS_EX_DLGMODALFRAME;
-  f.left = 10;
-  f.top = 10;
-  f.fonts = {{"MS Sans Serif", 13, true}};
-  f.tabOrder = {"OKBtn",       "CancelHelpBtn", "PortBox",   "BaudrateBox", "DatabitsBox",
-                "ParityBox",   "StopbitsBox",   "EditInput", "EditOutput"};
-  f.focus = "OKBtn";
-  return f;
+  return {L"TComDlgFm", "ComPortDialog", 217, 313, FormFrame::Dialog, 10, 10,
+          {{"MS Sans Serif", 13, fsBold}},
+          {"OKBtn", "CancelHelpBtn", "PortBox", "BaudrateBox", "DatabitsBox", "ParityBox", "StopbitsBox",
+           "EditInput", "EditOutput"},
+          "OKBtn"};
 }
 
 std::vector<ComponentDef> ComDlgComponents() {
   using K = CompKind;
-  std::vector<ComponentDef> c;
-  auto add = [&](ComponentDef d) { c.push_back(d); };
-  add({"BevelMain", K::Bevel, 8, 8, 201, 169, ""});
-  add({"PortLabel", K::Label, 56, 16, 41, 24, "Port:", -1, csRight});
-  add({"PortBox", K::ComboList, 104, 16, 89, 24, "Com1\nCom2\nCom3\nCom4", -1, 0, 4});
-  add({"BaudrateLabel", K::Label, 24, 48, 73, 24, "Baudrate:"});
-  add({"BaudrateBox", K::ComboList, 104, 48, 89, 24,
-       "110\n300\n600\n1200\n2400\n4800\n9600\n14400\n19200\n38400\n56000\n57600\n115200\n"
-       "128000\n230400\n256000",
-       -1, 0, 15});
-  add({"DatabitsLabel", K::Label, 24, 80, 73, 24, "Databits:"});
-  add({"DatabitsBox", K::ComboList, 104, 80, 89, 24, "4\n5\n6\n7\n8", -1, 0, 8});
-  add({"ParityLabel", K::Label, 40, 112, 57, 24, "Parity:"});
-  add({"ParityBox", K::ComboList, 104, 112, 89, 24, "None\nOdd\nEven\nMark\nSpace", -1, 0, 8});
-  add({"StopbitsLabel", K::Label, 24, 144, 73, 24, "Stopbits:"});
-  add({"StopbitsBox", K::ComboList, 104, 144, 89, 24, "1\n1½\n2", -1, 0, 8});
-  ComponentDef cancel{"CancelHelpBtn", K::Button, 8, 192, 121, 27, "Abbrechen", -1, csCancel};
-  cancel.picture = IDI_BTN_CANCEL;
-  cancel.modalResult = mrCancel;
-  add(cancel);
-  ComponentDef ok{"OKBtn", K::Button, 136, 192, 73, 27, "OK", -1, csDefault};
-  ok.picture = IDI_BTN_OK;
-  ok.modalResult = mrOk;
-  add(ok);
-  ComponentDef speed{"SpeedSize", K::SpeedButton, 24, 16, 24, 24, ""};
-  speed.picture = IDI_SPEED_SIZE;
-  speed.hint = "Edit buffer sizes.";
-  speed.onEvent = "SpeedSizeClick";
-  add(speed);
-  add({"BevelSizes", K::Bevel, 8, 232, 201, 73, ""});
-  add({"LabelInput", K::Label, 24, 240, 89, 24, "Inputbuffer:"});
-  add({"LabelOutput", K::Label, 24, 272, 89, 24, "Outputbuffer:"});
-  ComponentDef in{"EditInput", K::Edit, 120, 240, 73, 24, "1000", -1, 0, 6};
-  in.onEvent = "EditInputChange";
-  in.onKey = "EditKeyPress";
-  add(in);
-  ComponentDef out{"EditOutput", K::Edit, 120, 272, 73, 24, "1000", -1, 0, 6};
-  out.onEvent = "EditOutputChange";
-  out.onKey = "EditKeyPress";
-  add(out);
-  return c;
+  return {
+      Comp("BevelMain", K::Bevel, 8, 8, 201, 169),
+      Comp("PortLabel", K::Label, 56, 16, 41, 24, "Port:").Style(csRight),
+      Comp("PortBox", K::ComboList, 104, 16, 89, 24, "Com1\nCom2\nCom3\nCom4").Extra(4),
+      Comp("BaudrateLabel", K::Label, 24, 48, 73, 24, "Baudrate:"),
+      Comp("BaudrateBox", K::ComboList, 104, 48, 89, 24,
+           "110\n300\n600\n1200\n2400\n4800\n9600\n14400\n19200\n38400\n56000\n57600\n115200\n"
+           "128000\n230400\n256000")
+          .Extra(15),
+      Comp("DatabitsLabel", K::Label, 24, 80, 73, 24, "Databits:"),
+      Comp("DatabitsBox", K::ComboList, 104, 80, 89, 24, "4\n5\n6\n7\n8").Extra(8),
+      Comp("ParityLabel", K::Label, 40, 112, 57, 24, "Parity:"),
+      Comp("ParityBox", K::ComboList, 104, 112, 89, 24, "None\nOdd\nEven\nMark\nSpace").Extra(8),
+      Comp("StopbitsLabel", K::Label, 24, 144, 73, 24, "Stopbits:"),
+      Comp("StopbitsBox", K::ComboList, 104, 144, 89, 24, "1\n1½\n2").Extra(8),
+      Comp("CancelHelpBtn", K::Button, 8, 192, 121, 27, "Abbrechen")
+          .Style(csCancel)
+          .Picture(IDI_BTN_CANCEL)
+          .Result(mrCancel),
+      Comp("OKBtn", K::Button, 136, 192, 73, 27, "OK").Style(csDefault).Picture(IDI_BTN_OK).Result(mrOk),
+      Comp("SpeedSize", K::SpeedButton, 24, 16, 24, 24)
+          .Picture(IDI_SPEED_SIZE)
+          .Hint("Edit buffer sizes.")
+          .On("SpeedSizeClick"),
+      Comp("BevelSizes", K::Bevel, 8, 232, 201, 73),
+      Comp("LabelInput", K::Label, 24, 240, 89, 24, "Inputbuffer:"),
+      Comp("LabelOutput", K::Label, 24, 272, 89, 24, "Outputbuffer:"),
+      Comp("EditInput", K::Edit, 120, 240, 73, 24, "1000").Extra(6).On("EditInputChange").OnKey("EditKeyPress"),
+      Comp("EditOutput", K::Edit, 120, 272, 73, 24, "1000").Extra(6).On("EditOutputChange").OnKey("EditKeyPress"),
+  };
 }
 
 // Read as text with the program's integer rules: GetPrivateProfileIntA takes "500x" for 500
@@ -89,12 +71,6 @@ const char* const kSizeParts[] = {"BevelSizes", "LabelInput", "EditInput", "Labe
                                   "EditOutput"};
 
 }  // namespace
-
-std::string ProgramProfileFile() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return ProfileFileName(path);
-}
 
 TComDlgFm::TComDlgFm() : TForm(ComDlgForm(), ComDlgComponents()) {
   Bind("FormCreate", [this] { FormCreate(); });
@@ -126,7 +102,7 @@ void TComDlgFm::FormDestroy() {
   for (const auto& v : values) {
     if (!WritePrivateProfileStringA(kSection, v.first, std::to_string(v.second).c_str(),
                                     file.c_str())) {
-      MessageDlg("nach " + file + " kann nicht geschrieben werden", MsgDlgType::Error, mbOK);
+      MessageDlg("nach " + AnsiToUtf8(file) + " kann nicht geschrieben werden", MsgDlgType::Error, mbOK);
       return;
     }
   }

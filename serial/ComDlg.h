@@ -47,6 +47,3 @@ class ComDlgSetupUi : public PortSetupUi {
  private:
   TComDlgFm& dialog_;
 };
-
-// The profile file's name: the program file's name with ".Ini", without directory.
-std::string ProgramProfileFile();

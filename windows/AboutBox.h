@@ -2,14 +2,10 @@
 // the logo (system information) and the software label (the release report); and the run's
 // log list, written at the end only when more than its start line was logged.
 #pragma once
-#include <windows.h>
-
 #include <memory>
 #include <string>
 
 #include "platform/Form.h"
-#include "windows/ChildControls.h"
-#include "windows/JpegImage.h"
 #include "windows/LogList.h"
 
 class TSysInfoFm;
@@ -35,9 +31,6 @@ class TAboutBoxFm : public TForm {
 
   const tLogList* LogList() const { return LogList_.get(); }
 
- protected:
-  bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
-
  private:
   void FormCreate();
   void FormShow();
@@ -45,16 +38,9 @@ class TAboutBoxFm : public TForm {
   void ImageIconClick();
   void ImageLogoClick();
   void LabelSoftwareClick();
-  void SetSoftwareHint(bool on);
 
   std::string History;
   std::unique_ptr<tLogList> LogList_;
-  ChildControl panel_, icon_, logo_, software_;
-  ChildControl contacts_[8];
-  OwnedIcon appIcon_;
-  OwnedBitmap logoBitmap_;
-  OwnedFont softwareFont_, contactFont_, smallFont_;
+  OwnedBitmap logo_;
   int softwareSize_ = 0;  // points; shrinks until the caption fits and stays so
-  HWND tooltip_ = nullptr;
-  bool softwareHint_ = false;
 };

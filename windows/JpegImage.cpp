@@ -1,5 +1,7 @@
 #include "windows/JpegImage.h"
 
+#include "platform/Form.h"
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>

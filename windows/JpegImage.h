@@ -1,13 +1,8 @@
 // A JPEG picture decoded with libjpeg into a 24-bit DIB section.
 #pragma once
-#include <windows.h>
-
 #include <cstddef>
 
-#include "platform/Form.h"
-
-inline BOOL WINAPI FreeBitmap(HBITMAP h) { return DeleteObject(h); }
-using OwnedBitmap = Owned<HBITMAP, FreeBitmap>;
+#include "platform/Owned.h"
 
 // The decoded picture, or an empty bitmap when the data is no JPEG libjpeg can read.
 OwnedBitmap DecodeJpeg(const unsigned char* data, size_t size);

@@ -1,20 +1,18 @@
 #include "windows/ShowText.h"
 
-#include <commctrl.h>
 #include <commdlg.h>
 
 #include <cctype>
 #include <set>
 
-#include "platform/Boundary.h"
 #include "platform/MessageDlg.h"
+#include "platform/ProgramFiles.h"
 #include "platform/Text.h"
 #include "platform/UiRules.h"
 
 namespace {
 
-constexpr UINT kMemoId = 1000;
-enum : UINT { kPopFont = 1101, kPopWrap, kPopColor, kPopCopy };
+constexpr int kMemoFont = 1;
 
 // Names of the viewers that exist now, in lower case.
 std::set<std::string>& LiveNames() {
@@ -28,17 +26,20 @@ std::string Lower(std::string s) {
 }
 
 FormDef TextForm() {
-  FormDef f;
-  f.className = L"TTextFm";
-  f.caption = "Betrachter";
-  f.clientWidth = 632;
-  f.clientHeight = 123;
-  f.style = WS_OVERLAPPEDWINDOW;
-  f.exStyle = 0;
-  f.left = 10;
-  f.top = 10;
-  f.fonts = {{"MS Sans Serif", 11, false}};
-  return f;
+  return {L"TTextFm", "Betrachter", 632, 123, FormFrame::Sizable, 10, 10,
+          {{"MS Sans Serif", 11}, {"Courier", 13}}, {}, nullptr, true};
+}
+
+std::vector<ComponentDef> TextComponents() {
+  using K = CompKind;
+  return {
+      Comp("Memo", K::Memo).Font(kMemoFont).Style(csClient).In("PopMenu"),
+      Comp("PopMenu", K::PopupMenu).On("PopMenuPopup"),
+      Comp("PopFont", K::MenuItem, 0, 0, 0, 0, "Font").In("PopMenu").On("PopFontClick"),
+      Comp("PopWrap", K::MenuItem, 0, 0, 0, 0, "Wrap").In("PopMenu").On("PopWrapClick"),
+      Comp("PopColor", K::MenuItem, 0, 0, 0, 0, "Color").In("PopMenu").On("PopColorClick"),
+      Comp("PopCopy", K::MenuItem, 0, 0, 0, 0, "Copy").In("PopMenu").On("PopCopyClick"),
+  };
 }
 
 // The text box wants CR LF; the callers' texts may end lines with CR or LF alone.
@@ -62,9 +63,14 @@ uint32_t ColorRgb(int32_t value) {
 
 }  // namespace
 
-TTextFm::TTextFm() : TForm(TextForm(), {}) {
+TTextFm::TTextFm() : TForm(TextForm(), TextComponents()) {
   Bind("FormCreate", [this] { FormCreate(); });
   Bind("FormDestroy", [this] { FormDestroy(); });
+  Bind("PopMenuPopup", [this] { PopMenuPopup(); });
+  Bind("PopFontClick", [this] { PopFontClick(); });
+  Bind("PopWrapClick", [this] { PopWrapClick(); });
+  Bind("PopColorClick", [this] { PopColorClick(); });
+  Bind("PopCopyClick", [this] { PopCopyClick(); });
 }
 
 TTextFm::~TTextFm() { Destroy(); }
@@ -72,7 +78,7 @@ TTextFm::~TTextFm() { Destroy(); }
 void TTextFm::FormCreate() {
   name_ = UniqueName("TextFm", [](const std::string& n) { return LiveNames().count(n) != 0; });
   LiveNames().insert(Lower(name_));
-  const std::string file = ProfileFileName(ProgramPath());
+  const std::string file = ProgramProfileFile();
   auto read = [&](const char* key) -> std::optional<std::string> {
     // A marker default tells a missing key from an empty one.
     char buf[2048] = {};
@@ -82,17 +88,13 @@ void TTextFm::FormCreate() {
   };
   s_ = ReadViewerSettings(read, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   SetBounds(s_.Left, s_.Top, s_.Width, s_.Height);
-  menu_.reset(CreatePopupMenu());
-  AppendMenuW(menu_.get(), MF_STRING, kPopFont, L"Font");
-  AppendMenuW(menu_.get(), MF_STRING, kPopWrap, L"Wrap");
-  AppendMenuW(menu_.get(), MF_STRING, kPopColor, L"Color");
-  AppendMenuW(menu_.get(), MF_STRING, kPopCopy, L"Copy");
-  MakeMemo();
+  SetWordWrap("Memo", s_.Wrap);
+  ApplyFont();
+  ApplyColors();
 }
 
 void TTextFm::FormDestroy() {
   LiveNames().erase(Lower(name_));
-  memo_.Reset();
   if (ShowingText) return;
   if (s_.State == 0) {
     const RECT r = Bounds();
@@ -101,71 +103,34 @@ void TTextFm::FormDestroy() {
     s_.Width = r.right - r.left;
     s_.Height = r.bottom - r.top;
   }
-  const std::string file = ProfileFileName(ProgramPath());
+  const std::string file = ProgramProfileFile();
   for (const auto& kv : ViewerSettingsToWrite(s_)) {
     if (!WritePrivateProfileStringA(name_.c_str(), kv.first.c_str(), Utf8ToAnsi(kv.second).c_str(),
                                     file.c_str())) {
-      MessageDlg("nach " + file + " kann nicht geschrieben werden", MsgDlgType::Error, mbOK);
+      MessageDlg("nach " + AnsiToUtf8(file) + " kann nicht geschrieben werden", MsgDlgType::Error, mbOK);
       return;
     }
   }
 }
 
-void TTextFm::MakeMemo() {
-  std::wstring text;
-  DWORD selStart = 0, selEnd = 0;
-  if (HWND old = memo_.Handle()) {
-    text.resize(static_cast<size_t>(GetWindowTextLengthW(old)) + 1);
-    text.resize(static_cast<size_t>(GetWindowTextW(old, &text[0], static_cast<int>(text.size()))));
-    SendMessageW(old, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
-  }
-  RECT rc{};
-  GetClientRect(Handle(), &rc);
-  DWORD style = WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_NOHIDESEL;
-  if (!s_.Wrap) style |= WS_HSCROLL | ES_AUTOHSCROLL;
-  HWND memo = memo_.Create(Handle(), "Memo", L"EDIT", style, WS_EX_CLIENTEDGE, 0, 0, rc.right, rc.bottom,
-                           kMemoId);
-  if (!memo) return;
-  SendMessageW(memo, EM_SETLIMITTEXT, 0, 0);
-  SetWindowSubclass(memo, &TTextFm::MemoProc, 1, reinterpret_cast<DWORD_PTR>(this));
-  ApplyFont();
-  ApplyColors();
-  if (!text.empty()) SetWindowTextW(memo, text.c_str());
-  SendMessageW(memo, EM_SETSEL, selStart, selEnd);
-}
+void TTextFm::ApplyFont() { SetFont(kMemoFont, {s_.Font.c_str(), PointsToPixels(s_.Size), s_.Style}); }
 
-void TTextFm::ApplyFont() {
-  font_ = MakeFont(s_.Font, PointsToPixels(s_.Size), s_.Style);
-  memo_.SetFont(font_.get());
-}
-
-void TTextFm::ApplyColors() {
-  back_.reset(CreateSolidBrush(ColorRgb(s_.BackColor)));
-  if (memo_.Handle()) InvalidateRect(memo_.Handle(), nullptr, TRUE);
-}
-
-void TTextFm::FitMemo() {
-  RECT rc{};
-  GetClientRect(Handle(), &rc);
-  if (memo_.Handle()) MoveWindow(memo_.Handle(), 0, 0, rc.right, rc.bottom, TRUE);
-}
+void TTextFm::ApplyColors() { SetColors("Memo", ColorRgb(s_.FontColor), ColorRgb(s_.BackColor)); }
 
 void TTextFm::ShowText(const std::string& caption, const std::string& text) {
   if (!Exists()) return;
-  const std::wstring wide = Utf8ToWide(WithCrLf(text));
-  SetWindowTextW(memo_.Handle(), wide.c_str());
-  SetWindowTextW(Handle(), Utf8ToWide(caption).c_str());
+  SetText("Memo", WithCrLf(text));
+  SetCaption(caption);
   const int height = ViewerHeight(CountTextLines(text), GetSystemMetrics(SM_CYSCREEN));
   s_.State = 0;
   SetBounds(0, 0, 640, height);
-  CentreOnScreen(Handle());
+  CentreOnScreen();
   s_.Font = "Courier";
   s_.Size = 8;
   s_.FontColor = 0;
   s_.BackColor = kClWindow;
-  const bool remake = !s_.Wrap;
   s_.Wrap = true;
-  if (remake) MakeMemo();
+  SetWordWrap("Memo", true);
   ApplyFont();
   ApplyColors();
   ShowingText = true;
@@ -173,30 +138,13 @@ void TTextFm::ShowText(const std::string& caption, const std::string& text) {
 }
 
 void TTextFm::PopMenuPopup() {
-  CheckMenuItem(menu_.get(), kPopWrap, MF_BYCOMMAND | (s_.Wrap ? MF_CHECKED : MF_UNCHECKED));
-  DWORD a = 0, b = 0;
-  SendMessageW(memo_.Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&a), reinterpret_cast<LPARAM>(&b));
-  EnableMenuItem(menu_.get(), kPopCopy, MF_BYCOMMAND | (a != b ? MF_ENABLED : MF_GRAYED));
-}
-
-void TTextFm::ShowPopup(int x, int y) {
-  PopMenuPopup();
-  SetForegroundWindow(Handle());
-  const UINT cmd = static_cast<UINT>(
-      TrackPopupMenu(menu_.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, Handle(), nullptr));
-  PostMessageW(Handle(), WM_NULL, 0, 0);
-  switch (cmd) {
-    case kPopFont: PopFontClick(); break;
-    case kPopWrap: PopWrapClick(); break;
-    case kPopColor: PopColorClick(); break;
-    case kPopCopy: PopCopyClick(); break;
-    default: break;
-  }
+  SetChecked("PopWrap", s_.Wrap);
+  SetEnabled("PopCopy", HasSelection("Memo"));
 }
 
 void TTextFm::PopFontClick() {
   LOGFONTW lf{};
-  GetObjectW(font_.get(), sizeof lf, &lf);
+  GetObjectW(FontOf(kMemoFont), sizeof lf, &lf);
   CHOOSEFONTW cf{};
   cf.lStructSize = sizeof cf;
   cf.hwndOwner = Handle();
@@ -206,8 +154,8 @@ void TTextFm::PopFontClick() {
   if (!ChooseFontW(&cf)) return;
   s_.Font = WideToUtf8(lf.lfFaceName);
   s_.Size = ClampRange(cf.iPointSize / 10, 4, 72);
-  s_.Style = (lf.lfWeight >= FW_BOLD ? 1 : 0) | (lf.lfItalic ? 2 : 0) | (lf.lfUnderline ? 4 : 0) |
-             (lf.lfStrikeOut ? 8 : 0);
+  s_.Style = (lf.lfWeight >= FW_BOLD ? fsBold : 0) | (lf.lfItalic ? fsItalic : 0) |
+             (lf.lfUnderline ? fsUnderline : 0) | (lf.lfStrikeOut ? fsStrikeOut : 0);
   s_.FontColor = static_cast<int32_t>(cf.rgbColors & 0xFFFFFF);
   ApplyFont();
   ApplyColors();
@@ -215,7 +163,7 @@ void TTextFm::PopFontClick() {
 
 void TTextFm::PopWrapClick() {
   s_.Wrap = !s_.Wrap;
-  MakeMemo();
+  SetWordWrap("Memo", s_.Wrap);
 }
 
 void TTextFm::PopColorClick() {
@@ -231,56 +179,4 @@ void TTextFm::PopColorClick() {
   ApplyColors();
 }
 
-void TTextFm::PopCopyClick() {
-  DWORD a = 0, b = 0;
-  SendMessageW(memo_.Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&a), reinterpret_cast<LPARAM>(&b));
-  if (a != b) SendMessageW(memo_.Handle(), WM_COPY, 0, 0);
-}
-
-LRESULT CALLBACK TTextFm::MemoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref) {
-  // No C++ exception may unwind into the system's code.
-  return GuardWindowCall([&] { return MemoMessage(h, msg, wp, lp, id, ref); }, LRESULT(0),
-                         [](const std::string& text) { MessageDlg(text, MsgDlgType::Error, mbOK); });
-}
-
-LRESULT TTextFm::MemoMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
-  if (msg == WM_CONTEXTMENU) {
-    auto* self = reinterpret_cast<TTextFm*>(ref);
-    int x = static_cast<short>(LOWORD(lp));
-    int y = static_cast<short>(HIWORD(lp));
-    if (x == -1 && y == -1) {  // from the keyboard: at the text box's corner
-      POINT p{4, 4};
-      ClientToScreen(h, &p);
-      x = p.x;
-      y = p.y;
-    }
-    self->ShowPopup(x, y);
-    return 0;
-  }
-  if (msg == WM_NCDESTROY) RemoveWindowSubclass(h, &TTextFm::MemoProc, 1);
-  return DefSubclassProc(h, msg, wp, lp);
-}
-
-bool TTextFm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-  switch (msg) {
-    case WM_SIZE:
-      FitMemo();
-      return false;
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLOREDIT:
-      if (reinterpret_cast<HWND>(lp) != memo_.Handle() || !back_.get()) return false;
-      SetTextColor(reinterpret_cast<HDC>(wp), ColorRgb(s_.FontColor));
-      SetBkColor(reinterpret_cast<HDC>(wp), ColorRgb(s_.BackColor));
-      result = reinterpret_cast<LRESULT>(back_.get());
-      return true;
-    case WM_COMMAND:
-      if (LOWORD(wp) == IDCANCEL) {  // Esc closes the viewer
-        SetModalResult(mrCancel);
-        result = 0;
-        return true;
-      }
-      return false;
-    default:
-      return false;
-  }
-}
+void TTextFm::PopCopyClick() { CopySelection("Memo"); }

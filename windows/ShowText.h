@@ -3,12 +3,9 @@
 // the viewer's unique name, read at creation and written at destruction unless it showed a
 // text.
 #pragma once
-#include <windows.h>
-
 #include <string>
 
 #include "platform/Form.h"
-#include "windows/ChildControls.h"
 #include "windows/ViewerRules.h"
 
 class TTextFm : public TForm {
@@ -23,12 +20,7 @@ class TTextFm : public TForm {
   const std::string& Name() const { return name_; }
   const ViewerSettings& Settings() const { return s_; }
 
- protected:
-  bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
-
  private:
-  static LRESULT CALLBACK MemoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
-  static LRESULT MemoMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
   void FormCreate();
   void FormDestroy();
   void PopMenuPopup();
@@ -36,18 +28,10 @@ class TTextFm : public TForm {
   void PopWrapClick();
   void PopColorClick();
   void PopCopyClick();
-  void ShowPopup(int x, int y);
-  // (Re)creates the text box: word wrap is a style it takes only at creation.
-  void MakeMemo();
   void ApplyFont();
   void ApplyColors();
-  void FitMemo();
 
   std::string name_;
   ViewerSettings s_;
   bool ShowingText = false;
-  ChildControl memo_;
-  OwnedFont font_;
-  OwnedBrush back_;
-  OwnedMenu menu_;
 };

@@ -1,31 +1,22 @@
 #include "windows/SysInfo.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 #include <vector>
 
 #include "platform/Application.h"
+#include "platform/ProgramFiles.h"
 #include "platform/Text.h"
 #include "windows/VersionText.h"
 
 namespace {
 
-constexpr UINT kGridId = 1000;
-constexpr int kRowHeight = 18;
-
 FormDef SysInfoForm() {
-  FormDef f;
-  f.className = L"TSysInfoFm";
-  f.caption = "Systeminformationen";
-  f.clientWidth = 472;
-  f.clientHeight = 291;
-  f.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-  f.exStyle = WS_EX_DLGMODALFRAME;
-  f.left = 100;
-  f.top = 100;
-  f.fonts = {{"MS Sans Serif", 14, false}};
-  return f;
+  return {L"TSysInfoFm", "Systeminformationen", 472, 291, FormFrame::Dialog, 100, 100,
+          {{"MS Sans Serif", 14}, {"MS Sans Serif", 15}}};
+}
+
+std::vector<ComponentDef> SysInfoComponents() {
+  return {Comp("SgInfo", CompKind::Grid).Font(1).Style(csClient).Extra(18)};
 }
 
 std::string AnsiBuffer(const char* buf) { return AnsiToUtf8(buf); }
@@ -82,72 +73,27 @@ std::string GetHolderText() {
   return v.empty() ? "Ferrowane GmbH" : v;
 }
 
-TSysInfoFm::TSysInfoFm() : TForm(SysInfoForm(), {}) {
+TSysInfoFm::TSysInfoFm() : TForm(SysInfoForm(), SysInfoComponents()) {
   Bind("FormCreate", [this] { FormCreate(); });
-  Bind("FormDestroy", [this] { FormDestroy(); });
 }
 
 TSysInfoFm::~TSysInfoFm() { Destroy(); }
 
 void TSysInfoFm::FormCreate() {
-  RECT rc{};
-  GetClientRect(Handle(), &rc);
-  HWND g = grid_.Create(Handle(), "SgInfo", WC_LISTVIEWW,
-                        WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LVS_REPORT | LVS_NOCOLUMNHEADER |
-                            LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
-                        0, 0, 0, rc.right, rc.bottom, kGridId);
-  if (!g) return;
-  gridFont_ = MakeFont("MS Sans Serif", 15, 0);
-  grid_.SetFont(gridFont_.get());
-  SendMessageW(g, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-  // The rows' height follows the small image list's.
-  HIMAGELIST rows = ImageList_Create(1, kRowHeight, ILC_COLOR, 1, 0);
-  SendMessageW(g, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(rows));
   // Column 0 a third of the width, column 1 the rest; room is left for the vertical scroll
   // bar so that no horizontal one appears.
+  RECT rc{};
+  GetClientRect(Handle(), &rc);
   const int col0 = rc.right / 3;
-  const int col1 = rc.right - col0 - GetSystemMetrics(SM_CXVSCROLL);
-  for (int i = 0; i < 2; ++i) {
-    LVCOLUMNW c{};
-    c.mask = LVCF_WIDTH;
-    c.cx = i == 0 ? col0 : col1;
-    SendMessageW(g, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&c));
-  }
-  for (int i = 0; i < fill_.RowCount(); ++i) {
-    LVITEMW item{};
-    item.mask = LVIF_TEXT;
-    item.iItem = i;
-    item.pszText = const_cast<wchar_t*>(L"");
-    SendMessageW(g, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-  }
-}
-
-void TSysInfoFm::FormDestroy() {
-  if (HWND g = grid_.Handle()) {
-    HIMAGELIST rows = reinterpret_cast<HIMAGELIST>(SendMessageW(g, LVM_SETIMAGELIST, LVSIL_SMALL, 0));
-    if (rows) ImageList_Destroy(rows);
-  }
-  grid_.Reset();
+  SetColumns("SgInfo", {col0, rc.right - col0 - GetSystemMetrics(SM_CXVSCROLL)});
+  AddRows("SgInfo", fill_.RowCount());
 }
 
 void TSysInfoFm::AddRow(const std::string& name, const std::string& value) {
-  HWND g = grid_.Handle();
   const int row = fill_.NextRow;
-  if (fill_.AddRow() && g) {
-    LVITEMW item{};
-    item.mask = LVIF_TEXT;
-    item.iItem = row;
-    item.pszText = const_cast<wchar_t*>(L"");
-    SendMessageW(g, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-  }
-  if (!g) return;
-  const std::wstring texts[2] = {Utf8ToWide(name), Utf8ToWide(value)};
-  for (int col = 0; col < 2; ++col) {
-    LVITEMW item{};
-    item.iSubItem = col;
-    item.pszText = const_cast<wchar_t*>(texts[col].c_str());
-    SendMessageW(g, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-  }
+  if (fill_.AddRow()) AddRows("SgInfo", 1);
+  SetCell("SgInfo", row, 0, name);
+  SetCell("SgInfo", row, 1, value);
 }
 
 void TSysInfoFm::FillRows() {
@@ -179,10 +125,10 @@ void TSysInfoFm::FillRows() {
   if (GetSystemDirectoryA(sys, 255) < 255) f.SystemDir = AnsiBuffer(sys);
   f.ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
   f.ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
-  if (HDC dc = GetDC(Handle())) {
-    f.PixelsPerInch = GetDeviceCaps(dc, LOGPIXELSY);
-    f.BitsPerPixel = GetDeviceCaps(dc, BITSPIXEL);
-    ReleaseDC(Handle(), dc);
+  const WindowDC dc(Handle());
+  if (dc.get()) {
+    f.PixelsPerInch = GetDeviceCaps(dc.get(), LOGPIXELSY);
+    f.BitsPerPixel = GetDeviceCaps(dc.get(), BITSPIXEL);
   }
   for (const InfoRow& r : SysInfoRows(f)) AddRow(r.Name, r.Value);
 }
@@ -191,6 +137,6 @@ void TSysInfoFm::ShowInfo() {
   if (!Exists()) return;
   fill_.Start();
   FillRows();
-  CentreOnScreen(Handle());
+  CentreOnScreen();
   ShowModal();
 }

@@ -2,12 +2,9 @@
 // system, memory, system folders and screen in a two-column grid; and the readers of the
 // program's version resource and of the machine's names that it and the about box use.
 #pragma once
-#include <windows.h>
-
 #include <string>
 
 #include "platform/Form.h"
-#include "windows/ChildControls.h"
 #include "windows/SysInfoText.h"
 
 // All texts UTF-8; none fails: what the platform can't deliver is empty.
@@ -29,15 +26,11 @@ class TSysInfoFm : public TForm {
 
   // Fills the grid afresh and shows the window modally.
   void ShowInfo();
-  int RowCount() const { return fill_.RowCount(); }
 
  private:
   void FormCreate();
-  void FormDestroy();
   void FillRows();
   void AddRow(const std::string& name, const std::string& value);
 
-  ChildControl grid_;
-  OwnedFont gridFont_;
   GridFill fill_{15};
 };

@@ -63,6 +63,12 @@ TEST(ProfileFileName, ProgramNameWithIniWithoutDirectory) {
   EXPECT_EQ(ProfileFileName("MVRServ.exe"), "MVRServ.Ini");
 }
 
+TEST(PathWithExtension, KeepsTheFolderAndReplacesTheLastExtension) {
+  EXPECT_EQ(PathWithExtension("C:\\Programme\\MVR\\MVRServ.exe", ".log"), "C:\\Programme\\MVR\\MVRServ.log");
+  EXPECT_EQ(PathWithExtension("C:\\a.b\\MVRServ", ".Log"), "C:\\a.b\\MVRServ.Log");  // a dot in the folder only
+  EXPECT_EQ(PathWithExtension("Z:/x/my.server.exe", ".Log"), "Z:/x/my.server.Log");
+}
+
 TEST(CounterText, FullRangeWithoutSeparators) {
   EXPECT_EQ(CounterText(0), "0");
   EXPECT_EQ(CounterText(4294967295u), "4294967295");

@@ -164,6 +164,13 @@ def about_box_and_views(env, ui):
         check(blue[2] > blue[0] + 40 and blue != background,
               "logo pixel %s is the logo's blue, not the background %s" % (blue, background))
         check(bar[0] > 180 and bar[1] > 120 and bar[2] < 100, "logo bar pixel %s is yellow" % (bar,))
+        # The frames are closed at the bottom: the panel's and the software label's lowest
+        # line is the shadow, not the light that vanishes against the background.
+        for frame in ("AboutPanel", "BevelSoftware"):
+            fx, fy, fw, fh = (int(v) for v in ui.ok("screenrect", ABOUT, frame).split())
+            edge = screen.pixel(fx + fw // 2, fy + fh - 1)
+            check(sum(edge) < sum(background) - 120, "%s's bottom line %s is darker than the background %s"
+                  % (frame, edge, background))
 
         # The link goes on while the box is open.
         before, after = ui.counter_rises(MAIN, "RXLabel")
@@ -233,6 +240,10 @@ def about_box_and_views(env, ui):
 
         ui.ok("click", ABOUT, "Exit")
         check(ui.wait(lambda: not ui.visible(ABOUT), 5), "OK closes the about box")
+        ui.ok("toolclick", MAIN, "InfoBtn")
+        check(ui.wait(lambda: ui.visible(ABOUT), 10), "the about box opens again")
+        ui.ok("key", ABOUT, "Exit", 27)
+        check(ui.wait(lambda: not ui.visible(ABOUT), 5), "Esc closes the about box")
         ui.ok("syscommand", MAIN, SC_CLOSE)
         check(prog.ended(20), "the close box ends the program")
         check(prog.proc.returncode == 0, "exit code 0 (%s)" % prog.proc.returncode)

@@ -2,7 +2,7 @@
 // Prints "ok:"/"FAIL:" lines and measurements; the Python side runs it and checks the wire.
 #include <windows.h>
 
-#include "platform/MessagePump.h"
+#include "tools/win32/PumpMessages.h"
 
 #include <ocidl.h>
 #include <olectl.h>

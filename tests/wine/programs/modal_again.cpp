@@ -18,23 +18,11 @@ int g_secondResult = -1;
 bool g_secondShown = false;
 
 FormDef Def() {
-  FormDef f;
-  f.className = L"TModalAgainFm";
-  f.caption = "Modal again";
-  f.clientWidth = 120;
-  f.clientHeight = 60;
-  f.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-  f.exStyle = WS_EX_DLGMODALFRAME;
-  f.left = 100;
-  f.top = 100;
-  f.fonts = {{"MS Sans Serif", 10, false}};
-  return f;
+  return {L"TModalAgainFm", "Modal again", 120, 60, FormFrame::Dialog, 100, 100, {{"MS Sans Serif", 10}}};
 }
 
 std::vector<ComponentDef> Components() {
-  ComponentDef ok{"OKBtn", CompKind::Button, 20, 20, 75, 25, "OK"};
-  ok.modalResult = mrOk;
-  return {ok};
+  return {Comp("OKBtn", CompKind::Button, 20, 20, 75, 25, "OK").Result(mrOk)};
 }
 
 void CALLBACK QuitNow(HWND, UINT, UINT_PTR id, DWORD) {

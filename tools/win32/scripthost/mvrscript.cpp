@@ -4,7 +4,7 @@
 // Wine's own cscript cannot sink events.  usage: mvrscript file.vbs|file.js
 #include <windows.h>
 
-#include "platform/MessagePump.h"
+#include "tools/win32/PumpMessages.h"
 
 #include <activscp.h>
 #include <ocidl.h>
