@@ -23,6 +23,18 @@ if [ -f "$OUT/guest.img" ] && [ "$(cat "$OUT/image.sha256" 2>/dev/null)" = "$sta
   echo "vm image: up to date ($OUT)"
   exit 0
 fi
+# A copy of the last image built on this machine, outside any clone: a fresh clone takes it
+# instead of building the same image again (minutes of downloads and package installs).
+CACHE=${MVR_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mvr-server/vm}
+IMAGE_FILES=(guest.img vmlinuz initrd.img packages.txt)
+if [ "$(cat "$CACHE/image.sha256" 2>/dev/null)" = "$stamp" ]; then
+  mkdir -p "$OUT"
+  for f in "${IMAGE_FILES[@]}"; do cp --sparse=always "$CACHE/$f" "$OUT/$f.new"; done
+  for f in "${IMAGE_FILES[@]}"; do mv "$OUT/$f.new" "$OUT/$f"; done
+  echo "$stamp" > "$OUT/image.sha256"
+  echo "vm image: taken from $CACHE"
+  exit 0
+fi
 
 # "URI KEY" of the machine's first entry for a suite; KEY "-" when it names no key file.
 archive() { scripts/apt-source.sh deb "$1" | head -1; }
@@ -109,5 +121,12 @@ mv "$OUT/initrd.img.new" "$OUT/initrd.img"
 mv "$OUT/guest.img.new" "$OUT/guest.img"
 echo "$stamp" > "$OUT/image.sha256"
 printf '%s\n' "${packages[@]}" > "$OUT/packages.txt"
+# The stamp goes last: a cache cut short by a full disk or a kill is never taken.
+keep_in_cache() {
+  mkdir -p "$CACHE" && rm -f "$CACHE/image.sha256" || return 1
+  for f in "${IMAGE_FILES[@]}"; do cp --sparse=always "$OUT/$f" "$CACHE/$f" || return 1; done
+  echo "$stamp" > "$CACHE/image.sha256"
+}
+keep_in_cache || echo "vm image: not kept in $CACHE"
 echo "vm image: built in $(($(date +%s) - t0)) s: $(du -h --apparent-size "$OUT/guest.img" | cut -f1) image," \
   "$(du -h "$OUT/guest.img" | cut -f1) used"
