@@ -235,6 +235,10 @@ def about_box_and_views(env, ui):
         lines = [l for l in memo_lines(ui, report) if l]
         check(len(lines) == 7 and all(re.match(r"\d{4}-\d\d-\d\d  v\d\.\d[a-z ]  \S", l) for l in lines),
               "the release history's seven lines %r" % lines)
+        # The prefix finds Wine's own fonts: the viewer's Courier, Marlett for the caption buttons.
+        for face in ("Courier", "Marlett"):
+            got = ui.ok("fontface", face).strip()
+            check(got == face, "a font asking for %s gets %s" % (face, got))
         ui.ok("syscommand", report, SC_CLOSE)
         check(ui.wait(lambda: ui.find(report, 200) is None, 5), "the report viewer is freed")
 

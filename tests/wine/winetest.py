@@ -4,6 +4,8 @@ to one end, the device simulator on the other, and Win32 programs run as real pr
 Output of Wine programs goes to files, never pipes: Wine's helper processes inherit pipes
 and keep them open.
 """
+import hashlib
+import inspect
 import os
 import shutil
 import signal
@@ -43,8 +45,9 @@ class WineEnv:
         # in the test guest says win32).
         self.arch = arch or os.environ.get("MVR_WINE_ARCH") or subprocess.run(
             [os.path.join(ROOT, "scripts", "wine-arch.sh")], capture_output=True, text=True).stdout.strip()
+        # "wow64": a 64-bit prefix that runs the 32-bit program (Wine's WoW64) for 64-bit clients.
         self.win32_dir = os.path.abspath(win32_dir or os.path.join(
-            self.build_dir, "win32" if self.arch == "win32" else "win64"))
+            self.build_dir, "win64" if self.arch == "win64" else "win32"))
         self.loader = "/usr/lib/wine/wine" if self.arch == "win32" else "/usr/lib/wine/wine64"
         self.host_dir = os.path.abspath(host_dir or os.path.join(self.build_dir, "host"))
         self.prefix = os.path.join(self.build_dir, "wineprefix-" + self.arch)
@@ -56,7 +59,7 @@ class WineEnv:
         self.env = dict(os.environ)
         self.env.update({
             "WINEPREFIX": self.prefix,
-            "WINEARCH": self.arch,
+            "WINEARCH": "win32" if self.arch == "win32" else "win64",
             "WINELOADER": self.loader,
             "WINEDEBUG": os.environ.get("WINEDEBUG", "-all"),
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
@@ -165,16 +168,34 @@ class WineEnv:
         """Forgets the program's stored settings, so a test starts from the built-in ones."""
         self.reg_delete(r"HKCU\SOFTWARE\Brightloom\MVR Server")
 
+    def recipe_key(self):
+        """What a made prefix depends on: the steps that make it, Wine's version, its place
+        and where COM1 points. A prefix made otherwise is made again."""
+        version = subprocess.run([self.loader, "--version"], capture_output=True, text=True).stdout
+        text = (inspect.getsource(WineEnv.ensure_prefix) + inspect.getsource(wine_font_dir) + version
+                + self.prefix + self.com1_link)
+        return hashlib.sha256(text.encode()).hexdigest()
+
     def ensure_prefix(self):
         marker = os.path.join(self.prefix, ".mvr-ready")
-        if os.path.exists(marker):
+        key = self.recipe_key()
+        if os.path.exists(marker) and open(marker).read().strip() == key:
             return
+        fonts = wine_font_dir(self.loader)
+        if not fonts:
+            raise Failure("Wine's own fonts (marlett.ttf) are missing: install fonts-wine")
         if os.path.exists(self.prefix):
+            self.wineserver("-k")
             shutil.rmtree(self.prefix)
         os.makedirs(self.build_dir, exist_ok=True)
         t0 = time.time()
         self.wine(["wineboot", "--init"], timeout=400)
         self.wineserver("-w")
+        windows_fonts = os.path.join(self.prefix, "drive_c", "windows", "Fonts")
+        os.makedirs(windows_fonts, exist_ok=True)
+        for name in os.listdir(fonts):
+            if not os.path.exists(os.path.join(windows_fonts, name)):
+                shutil.copy2(os.path.join(fonts, name), windows_fonts)
         # Virtual desktop: without a window manager destroying a shown window costs ~2 s.
         self.reg_add(r"HKCU\Software\Wine\Explorer", "Desktop", "Default")
         self.reg_add(r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")
@@ -182,7 +203,8 @@ class WineEnv:
         self.reg_add(r"HKLM\Software\Wine\Ports", "COM1", self.com1_link)
         self.wineserver("-k")
         self.wineserver("-w")
-        open(marker, "w").close()
+        with open(marker, "w") as f:
+            f.write(key + "\n")
         print("wine prefix ready in %.1f s" % (time.time() - t0), flush=True)
 
     def programs(self, name=None):
@@ -231,6 +253,20 @@ class WineEnv:
             self.wineserver("-k")
             p.wait()
             return False
+
+
+def wine_font_dir(loader):
+    """Wine's own fonts: Marlett draws the caption buttons, Courier and Tahoma are faces that
+    programs ask for. Wine looks for them in its data folder, which it names from the
+    loader's ("/usr/lib/wine/../../share/wine" on Debian), and a folder named with ".." is
+    never opened, so a prefix has none of them. They are found in the prefix's own font
+    folder (C:\\windows\\Fonts), the only place from which Wine also takes the bitmap fonts
+    that its font list names (Courier is coure.fon): the prefix gets copies there."""
+    for rel in (("..", "..", "share", "wine", "fonts"), ("..", "share", "wine", "fonts")):
+        folder = os.path.realpath(os.path.join(os.path.dirname(loader), *rel))
+        if os.path.isfile(os.path.join(folder, "marlett.ttf")):
+            return folder
+    return None
 
 
 # Wine's own processes that a persistent wineserver keeps running between programs.
@@ -320,7 +356,7 @@ def main_wrapper(test):
     ap.add_argument("--build", default=None)
     ap.add_argument("--win32", default=None)
     ap.add_argument("--host", default=None)
-    ap.add_argument("--arch", choices=("win32", "win64"), default=None, help="default: scripts/wine-arch.sh")
+    ap.add_argument("--arch", choices=("win32", "win64", "wow64"), default=None, help="default: scripts/wine-arch.sh")
     args = ap.parse_args()
     env = WineEnv(args.build, args.win32, args.host, args.arch)
     env.ensure_prefix()

@@ -230,7 +230,7 @@ int Usage() {
       "  | clear WIN CTRL | replace WIN CTRL TEXT | paste WIN CTRL TEXT | syscommand WIN WPARAM | tray WIN LPARAM | menu INDEX|TEXT|esc\n"
       "  | box CAPTION [BUTTON] [timeout_ms] | trayicon WIN [ID] | untray WIN [ID] | visible WIN | watch WIN MS | rect WIN | move WIN X Y | mouse WIN X Y\n"
       "  | tap WIN CTRL | context WIN CTRL | setsel WIN CTRL FROM TO | grid WIN CTRL | screenrect WIN CTRL\n"
-      "  | style WIN CTRL | clipboard | setclipboard TEXT\n"
+      "  | style WIN CTRL | clipboard | setclipboard TEXT | fontface FACE [POINTS]\n"
       "  | post WIN MSG [WPARAM] [LPARAM] | send WIN MSG [WPARAM] [LPARAM]\n"
       "  | broadcast MESSAGE-NAME | owner WIN | foreground | focus WIN | defid WIN | windows\n"
       "WIN = caption, caption|class or #handle; CTRL = component name or text");
@@ -250,6 +250,24 @@ int main(int argc, char** argv) {
     if (!h) return Fail("window", arg(2));
     std::printf("#%llu %d\n", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(h)),
                 IsWindowVisible(h) ? 1 : 0);
+    return 0;
+  }
+  if (cmd == "fontface") {
+    // The face the font mapper gives a font that asks for this one at this size: a stand-in
+    // when it is missing.
+    HDC dc = GetDC(nullptr);
+    LOGFONTW lf{};
+    lf.lfHeight = -MulDiv(static_cast<int>(num(3, 8)), GetDeviceCaps(dc, LOGPIXELSY), 72);
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(lf.lfFaceName, Utf8ToWide(arg(2)).c_str(), LF_FACESIZE);
+    HFONT font = CreateFontIndirectW(&lf);
+    HGDIOBJ old = SelectObject(dc, font);
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    std::printf("%s\n", WideToUtf8(face).c_str());
     return 0;
   }
   if (cmd == "wait-gone") {
