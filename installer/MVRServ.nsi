@@ -203,7 +203,8 @@ Section "MVR Server" SecMain
   CreateShortcut "${STARTMENU}\LiesMich.lnk" "$INSTDIR\LiesMich.txt"
   CreateShortcut "${STARTMENU}\MVR Server deinstallieren.lnk" "$INSTDIR\${UNINSTALLER}"
 
-  ; The program itself knows its registration keys.
+  ; The program itself knows its registration keys, and writes them in both registry views
+  ; on 64-bit Windows for 64-bit clients; the uninstall entry stays in the installer's view.
   DetailPrint "Registriere den COM-Server ..."
   StrCpy $0 ""
   ClearErrors
