@@ -1,7 +1,6 @@
 #include "automation/ServerRegistration.h"
 
 #include "MVR_Server.h"
-#include "automation/ComPtr.h"
 
 #include <vector>
 
@@ -74,6 +73,15 @@ class RegKey {
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
   }
   bool SetDefault(const std::wstring& value) { return SetValue(nullptr, value); }
+  bool GetDefault(std::wstring* value) const {
+    wchar_t data[MAX_PATH + 1] = {};
+    DWORD type = 0, size = sizeof data - sizeof(wchar_t);
+    if (!key_ || RegQueryValueExW(key_, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+                     ERROR_SUCCESS || type != REG_SZ)
+      return false;
+    *value = data;
+    return true;
+  }
   std::vector<std::wstring> SubkeyNames() const {
     std::vector<std::wstring> names;
     wchar_t name[256];
@@ -138,15 +146,16 @@ bool WriteClassKeys(REGSAM view, const std::wstring& exePath) {
 }
 
 // What RegisterTypeLib writes in the process's own view, written in the 64-bit view: the
-// library for 64-bit as well as 32-bit clients, and the interfaces it marshals.
-bool WriteTypeLibKeys64(ITypeLib* typeLib, const std::wstring& exePath) {
-  BSTR docString = nullptr;
-  typeLib->GetDocumentation(-1, nullptr, &docString, nullptr, nullptr);
-  const OwnedBstr doc(docString);
+// library for 64-bit as well as 32-bit clients, and the interfaces it marshals. The library's
+// name, flags and help folder are copied as RegisterTypeLib wrote them, so that a key both
+// views share keeps its values.
+bool WriteTypeLibKeys64(const std::wstring& exePath) {
   const std::wstring lib = TypeLibKey();
-  bool ok = WriteKey(k64BitView, lib, doc.Get() ? doc.Get() : L"");
-  ok &= WriteKey(k64BitView, lib + L"\\FLAGS", L"0");
-  ok &= WriteKey(k64BitView, lib + L"\\HELPDIR", exePath.substr(0, exePath.rfind(L'\\')));
+  bool ok = true;
+  for (const wchar_t* sub : {L"", L"\\FLAGS", L"\\HELPDIR"}) {
+    std::wstring value;
+    ok &= RegKey::Open(kOwnView, lib + sub).GetDefault(&value) && WriteKey(k64BitView, lib + sub, value);
+  }
   for (const wchar_t* lcid : {L"\\409\\", L"\\0\\"})
     for (const wchar_t* platform : {L"win32", L"win64"}) ok &= WriteKey(k64BitView, lib + lcid + platform, exePath);
   for (const InterfaceEntry& i : kInterfaces) {
@@ -173,7 +182,7 @@ RegistrationResult RegisterServer(ITypeLib* typeLib, const std::wstring& exePath
   r.KeysWritten &= WriteClassKeys(kOwnView, exePath);
   if (OnWow64()) {
     r.KeysWritten &= WriteClassKeys(k64BitView, exePath);
-    if (SUCCEEDED(r.TypeLib)) r.KeysWritten &= WriteTypeLibKeys64(typeLib, exePath);
+    if (SUCCEEDED(r.TypeLib)) r.KeysWritten &= WriteTypeLibKeys64(exePath);
   }
   return r;
 }
