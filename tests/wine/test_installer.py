@@ -13,7 +13,7 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from uidrive import Ui  # noqa: E402
-from winetest import ROOT, Failure, PtyPair, Simulator, WineEnv, check, scaled  # noqa: E402
+from winetest import ROOT, PtyPair, Simulator, WineEnv, check, report, scaled  # noqa: E402
 
 INSTALL_DIR = r"C:\Program Files\MVR Server"
 UNINST_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\MVR Server"
@@ -152,15 +152,20 @@ def fresh_prefix(env):
     env.start_server()
 
 
-def make_package(env, out_dir):
+def package_paths(out_dir):
+    """The version, the installer and the zip that package.sh makes in out_dir."""
     version = open(os.path.join(ROOT, "VERSION")).read().strip()
+    return (version, os.path.join(out_dir, "MVRServ-%s-setup.exe" % version),
+            os.path.join(out_dir, "MVRServ-%s.zip" % version))
+
+
+def make_package(env, out_dir):
     shutil.rmtree(out_dir, ignore_errors=True)
     p = subprocess.run([os.path.join(ROOT, "scripts", "package.sh"), env.win32_dir, out_dir],
                        capture_output=True, text=True)
     print(p.stdout + p.stderr, flush=True)
     check(p.returncode == 0, "package.sh makes the package from %s" % env.win32_dir)
-    setup = os.path.join(out_dir, "MVRServ-%s-setup.exe" % version)
-    zip_path = os.path.join(out_dir, "MVRServ-%s.zip" % version)
+    version, setup, zip_path = package_paths(out_dir)
     check(os.path.isfile(setup) and os.path.isfile(zip_path), "setup.exe and zip are named with version " + version)
     with zipfile.ZipFile(zip_path) as z:
         names = {n[len("MVR Server/"):] for n in z.namelist() if not n.endswith("/")}
@@ -169,7 +174,7 @@ def make_package(env, out_dir):
     check("MVR Server " + version in readme and "\r\n" in readme and "@VERSION@" not in readme,
           "LiesMich.txt names the version, has CRLF line ends")
     for needle in (r"HKEY_CURRENT_USER\SOFTWARE\Brightloom\MVR Server", "MVRServ.Ini", "MVR_Server.MVR_AutoServ",
-                   "Port"):
+                   "Port", "64-Bit-Office", "WithEvents"):
         check(needle in readme, "LiesMich.txt tells about %s" % needle)
     # A program built before VERSION changed must not go out under the new number.
     wrong = os.path.join(os.path.dirname(out_dir), "stage-wrong-version")
@@ -375,14 +380,7 @@ def main():
     ap.add_argument("--arch", choices=("win32", "win64"), default=None, help="default: scripts/wine-arch.sh")
     args = ap.parse_args()
     env = WineEnv(args.build, args.win32, args.host, args.arch)
-    try:
-        test(env)
-    except Failure as e:
-        print("FAILED:", e, flush=True)
-        sys.exit(1)
-    finally:
-        env.wineserver("-k")
-    print("PASSED", flush=True)
+    report(lambda: test(env), lambda: env.wineserver("-k"))
 
 
 if __name__ == "__main__":

@@ -360,11 +360,20 @@ def main_wrapper(test):
     args = ap.parse_args()
     env = WineEnv(args.build, args.win32, args.host, args.arch)
     env.ensure_prefix()
+    report(lambda: test(env))
+
+
+def report(body, finally_=None):
+    """Runs body() and prints PASSED; a Failure ends the process with exit code 1 and its
+    message. finally_ runs in either case (a test with a prefix of its own ends its wineserver)."""
     try:
-        test(env)
+        body()
     except Failure as e:
         print("FAILED:", e, flush=True)
         sys.exit(1)
+    finally:
+        if finally_:
+            finally_()
     print("PASSED", flush=True)
 
 
