@@ -32,13 +32,20 @@ string(REPLACE "\n" ";" mvr_win32_tests "${mvr_win32_tests}")
 list(LENGTH mvr_win32_tests mvr_win32_count)
 math(EXPR mvr_set_limit "2400 * (${mvr_win32_count} + 1)")
 math(EXPR mvr_ctest_limit "${mvr_set_limit} + 60")
+
+# The guest has no makensis: the wow64 test gets the 32-bit installer made here.
+add_test(NAME win32.package
+         COMMAND ${CMAKE_SOURCE_DIR}/scripts/package.sh ${mvr_build_root}/win32 ${mvr_build_root}/win32-package)
+set_tests_properties(win32.package PROPERTIES FIXTURES_SETUP win32package RESOURCE_LOCK wineprefix)
 add_test(NAME win32.set
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/vmrun.py --timeout ${mvr_set_limit} --quiet-limit 2700
                  --vm-dir ${mvr_build_root}/vm --env MVR_SLOW_FACTOR=${MVR_VM_SLOW_FACTOR} --
                  python3 tests/vm/win32_set.py --build ${mvr_build_rel} --results ${mvr_build_rel}/win32-results
-                 --state /tmp/mvr-win32 --local-copy --prefix-cache ${mvr_build_rel}/vm/prefix-win32.tar
+                 --state /tmp/mvr-win32 --local-copy --prefix-cache ${mvr_build_rel}/vm
+                 --package ${mvr_build_rel}/win32-package
          WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
-set_tests_properties(win32.set PROPERTIES FIXTURES_SETUP win32set TIMEOUT ${mvr_ctest_limit})
+set_tests_properties(win32.set PROPERTIES FIXTURES_SETUP win32set FIXTURES_REQUIRED win32package
+                     TIMEOUT ${mvr_ctest_limit})
 foreach(name IN LISTS mvr_win32_tests)
   add_test(NAME win32.${name}
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/show_result.py ${mvr_results} ${name})
