@@ -287,7 +287,8 @@ def main():
             print("win32 set: %-20s %s in %.0f s" % (name, "passed" if rc == 0 else "FAILED (%d)" % rc, took),
                   flush=True)
     finally:
-        env.wineserver("-k")
+        for e in envs or [env]:
+            e.wineserver("-k")
         if display:
             display.terminate()
             display.wait()

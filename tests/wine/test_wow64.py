@@ -1,9 +1,9 @@
 """The shipped 32-bit server for 64-bit clients, in a 64-bit prefix (WoW64), all in one prefix:
 the 32-bit installer puts it into the 32-bit program folder and registers it in both registry
-views (MVRServ.exe /regserver); a 64-bit early-bound C++ client with events and a 32-bit one
-on two channels, while a 64-bit late-bound script under Wine's own script host and the
-installed VBScript sample under our script host built for x86_64 (events) come and go, all
-against the simulator and served by one server; then the uninstaller (MVRServ.exe
+views (MVRServ.exe /regserver); then four clients at once, each on its own channel, all served
+by one server against the simulator: a 64-bit early-bound C++ client with events and a 32-bit
+one, a 64-bit late-bound script under Wine's own script host, and the installed VBScript
+sample under our script host built for x86_64 (events); then the uninstaller (MVRServ.exe
 /unregserver), which leaves neither view with a trace.
 
 Needs the 32-bit build (--win32), the x86_64 clients (--win64) and the package, which is made
@@ -131,11 +131,11 @@ def check_unregistered(views, guids, what):
     check(not left["64"] and not left["32"], "%s: no key of ours left in either view %s" % (what, left))
 
 
-def run_client(env, args, what, timeout=90):
-    t0 = time.time()
-    rc, out = env.wine(args, timeout=timeout)
+def finish_client(env, proc, log, what, t0, timeout=150):
+    """Waits for a client start() began; prints its output and how long it ran."""
+    rc, out = env.finish(proc, log, timeout=timeout)
     print(out, flush=True)
-    print("%s ran %.1f s" % (what, time.time() - t0), flush=True)
+    print("%s done after %.1f s" % (what, time.time() - t0), flush=True)
     return rc, out
 
 
@@ -185,13 +185,21 @@ def test(env, win64_dir, package_dir):
     with open(vbs, "w") as f:
         f.write(LATE_BOUND_VBS.replace("\n", "\r\n"))
     with PtyPair(env) as pty, Simulator(env, pty) as sim:
-        # Two early-bound C++ clients, 64-bit and 32-bit, on channels 5 and 6, while the
-        # script clients come and go on 4 and 3: one server serves all at the same time.
-        logs = [os.path.join(work, "client%d.log" % bits) for bits in (64, 32)]
-        procs = [env.start([client64, "channel", "5", "first", "10"], logs[0]),
-                 env.start([client32, "channel", "6", "second", "10"], logs[1])]
-        rc, out = run_client(env, ["cscript", "//nologo", win_path(vbs)], "cscript (64-bit, late-bound)")
-        answers = [line.split(": ", 1)[-1].strip() for line in out.splitlines() if ": " in line]
+        # Four clients at once, one server for all: early-bound C++ clients, 64-bit and 32-bit,
+        # on channels 5 and 6, Wine's 64-bit cscript late-bound on 4 and the installed sample
+        # under our 64-bit script host on 3.
+        logs = {name: os.path.join(work, name + ".log") for name in ("client64", "client32", "cscript", "sample")}
+        procs = {"client64": env.start([client64, "channel", "5", "first", "10"], logs["client64"]),
+                 "client32": env.start([client32, "channel", "6", "second", "10"], logs["client32"]),
+                 "cscript": env.start(["cscript", "//nologo", win_path(vbs)], logs["cscript"]),
+                 "sample": env.start([host64, INSTALL_DIR + r"\Beispiele\client.vbs"], logs["sample"])}
+        out = {}
+        for name, what in (("cscript", "cscript (64-bit, late-bound)"), ("sample", "client.vbs under mvrscript (64-bit)"),
+                           ("client64", "64-bit C++ client"), ("client32", "32-bit C++ client")):
+            out[name] = finish_client(env, procs[name], logs[name], what, t0)
+
+        rc, text = out["cscript"]
+        answers = [line.split(": ", 1)[-1].strip() for line in text.splitlines() if ": " in line]
         check(rc == 0 and len(answers) == 5 and all(a in ("True", "Wahr") for a in answers),
               "Wine's 64-bit cscript: object, channel 4, both sends, disconnect: %s" % answers)
         frames = sim.frames()
@@ -199,15 +207,13 @@ def test(env, win64_dir, package_dir):
               and any(f.startswith("TX data ch=4 len=6 36 34 20 42 69 74") for f in frames),
               "the device answered the 64-bit script's command and block on channel 4")
 
-        rc, out = run_client(env, [host64, INSTALL_DIR + r"\Beispiele\client.vbs"],
-                             "client.vbs under mvrscript (64-bit)")
-        check(rc == 0 and "Kanal 3 verbunden" in out and 'Receive: "A" (1 Zeichen: 41)' in out
-              and 'Receive: "Hallo" (5 Zeichen: 48 61 6C 6C 6F)' in out,
+        rc, text = out["sample"]
+        check(rc == 0 and "Kanal 3 verbunden" in text and 'Receive: "A" (1 Zeichen: 41)' in text
+              and 'Receive: "Hallo" (5 Zeichen: 48 61 6C 6C 6F)' in text,
               "the installed VBScript sample from a 64-bit process gets both echoes as events")
 
-        for p, log, bits in zip(procs, logs, (64, 32)):
-            rc, text = env.finish(p, log, timeout=150)
-            print(text, flush=True)
+        for bits in (64, 32):
+            rc, text = out["client%d" % bits]
             check(rc == 0 and "DONE" in text and "FAIL:" not in text,
                   "the %d-bit early-bound client gets its 10 echoes as events" % bits)
         frames = sim.frames()
