@@ -106,6 +106,9 @@ class Client {
       obj_->DisconnectChannel(&b);
     }
     if (cp_ && cookie_) cp_->Unadvise(cookie_);
+    // An event call the server made before the Unadvise holds the sink until it returns;
+    // the sink lives here, so it must not go before the server let go of it.
+    PumpUntil([this] { return sink.refs() <= 1; }, 10000);
   }
   bool SendL(const std::wstring& text, double* ms = nullptr) {
     OwnedBstr b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
