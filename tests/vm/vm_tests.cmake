@@ -45,8 +45,10 @@ add_test(NAME win32.set
                  --state /tmp/mvr-win32 --local-copy --prefix-cache ${mvr_build_rel}/vm
                  --package ${mvr_build_rel}/win32-package
          WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+# Started first, so that with two tests at a time the set runs beside the Wine tests.
 set_tests_properties(win32.set PROPERTIES FIXTURES_SETUP win32set FIXTURES_REQUIRED win32package
-                     TIMEOUT ${mvr_ctest_limit})
+                     TIMEOUT ${mvr_ctest_limit} COST 100000)
+set_tests_properties(win32.package PROPERTIES COST 100001)
 foreach(name IN LISTS mvr_win32_tests)
   add_test(NAME win32.${name}
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/show_result.py ${mvr_results} ${name})
