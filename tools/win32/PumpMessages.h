@@ -4,16 +4,24 @@
 #pragma once
 #include <windows.h>
 
-inline void PumpMessagesFor(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
+// Dispatches messages until done() or ms have passed; returns done(). Wakes for each message,
+// so a round trip is timed to the event, not to a polling period.
+template <class Done>
+bool DispatchUntil(Done done, DWORD ms) {
+  const DWORD start = GetTickCount();
   for (;;) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
-    const LONG left = static_cast<LONG>(end - GetTickCount());
-    if (left <= 0) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+    if (done()) return true;
+    const DWORD gone = GetTickCount() - start;
+    if (gone >= ms) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - gone, QS_ALLINPUT);
   }
+}
+
+inline void PumpMessagesFor(DWORD ms) {
+  DispatchUntil([] { return false; }, ms);
 }

@@ -16,6 +16,7 @@
 #include "MVR_Server.h"
 #include "automation/ComPtr.h"
 #include "EventSink.h"
+#include "tools/win32/PumpMessages.h"
 
 namespace {
 
@@ -34,22 +35,9 @@ double Now() {
   return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
-// Dispatches messages until done() or ms have passed; returns done(). Wakes for each message,
-// so a round trip is timed to the event, not to a polling period.
 template <class Done>
 bool PumpUntil(Done done, double ms) {
-  const double end = Now() + ms;
-  for (;;) {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&m);
-      DispatchMessageW(&m);
-    }
-    if (done()) return true;
-    const double left = end - Now();
-    if (left <= 0) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
-  }
+  return DispatchUntil(done, static_cast<DWORD>(ms));
 }
 
 void Pump(double ms) {
