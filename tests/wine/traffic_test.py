@@ -91,17 +91,23 @@ def test_two_split_answers(env):
         env.end_all()
 
 
+def released_together(env, name, make_args):
+    """Starts the clients make_args(go file) lists, then lets them all go at once through
+    their go file. Returns their reports and the seconds from the go to the last report."""
+    go = os.path.join(env.build_dir, name + "-go")
+    if os.path.exists(go):
+        os.unlink(go)
+    procs, logs = start_clients(env, name, make_args(win_path(go)))
+    t0 = time.time()
+    open(go, "w").close()
+    texts = finish_clients(procs, logs)
+    return texts, time.time() - t0
+
+
 def test_ten_clients_stream(env):
-    go = os.path.join(env.build_dir, "stream-go")
     for run in range(3):
-        if os.path.exists(go):
-            os.unlink(go)
         with PtyPair(env) as pty, Simulator(env, pty) as sim:
-            procs, logs = start_clients(env, "stream", [["stream", ch, 100, 256, win_path(go)] for ch in range(10)])
-            t0 = time.time()
-            open(go, "w").close()
-            texts = finish_clients(procs, logs)
-            took = time.time() - t0
+            texts, took = released_together(env, "stream", lambda go: [["stream", ch, 100, 256, go] for ch in range(10)])
             results = [re.search(r"stream ch=(\d+) sent=(\d+) refused=(\d+) received=(\d+) intact_in_order=(\d+)", t)
                        for t in texts]
             check(all(results), "run %d: every client reported" % (run + 1))
@@ -135,13 +141,8 @@ def echoed(sim, channel):
 def test_refusing_client(env):
     # Its message filter refuses two tries of every event call before it takes one: the
     # server tries again, and every echo arrives once, in order.
-    go = os.path.join(env.build_dir, "refusing-go")
-    if os.path.exists(go):
-        os.unlink(go)
     with PtyPair(env) as pty, Simulator(env, pty) as sim:
-        procs, logs = start_clients(env, "refusing", [["burst", 6, 60, 100, win_path(go), 2]])
-        open(go, "w").close()
-        texts = finish_clients(procs, logs)
+        texts, _ = released_together(env, "refusing", lambda go: [["burst", 6, 60, 100, go, 2]])
         env.end_all()
         (sent, refused, rejected, received, lost, stray), = burst_results(texts, 60)
         check(rejected >= 2 * 60, "the client refused %d event calls" % rejected)
@@ -154,17 +155,10 @@ def test_ten_clients_burst(env):
     # Ten clients send 100 blocks each as fast as SendLPaket takes them, three of them
     # refusing event calls now and then: none refused, none lost, and what the device echoed
     # on each channel is what its client took.
-    go = os.path.join(env.build_dir, "burst-go")
     for run in range(2):
-        if os.path.exists(go):
-            os.unlink(go)
         with PtyPair(env) as pty, Simulator(env, pty) as sim:
-            procs, logs = start_clients(env, "burst", [["burst", ch, 100, 256, win_path(go), 1 if ch % 3 == 1 else 0]
-                                                       for ch in range(10)])
-            t0 = time.time()
-            open(go, "w").close()
-            texts = finish_clients(procs, logs)
-            took = time.time() - t0
+            texts, took = released_together(
+                env, "burst", lambda go: [["burst", ch, 100, 256, go, 1 if ch % 3 == 1 else 0] for ch in range(10)])
             env.end_all()
             rows = burst_results(texts, 100)
             per_channel = [echoed(sim, ch) for ch in range(10)]
